@@ -1,0 +1,38 @@
+// COPY_BUF: one entry of an image, read along its chain into the content that a copy writes or a
+// preview shows, in the form the options choose:
+//   bin, rom  the body as stored
+//   rks       ZAG_RKS header (start address, end - start, little-endian), body, END_RKS checksum
+//             (the two stored bytes at record offsets 1Ch, 1Dh, copied, never recomputed)
+//   txt       the text body and its trailer (text.h); with rks as well: header, text, checksum
+// When the chain cannot be followed the content is an error text instead, and ERR_COP says why.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "image/chain.h"
+#include "image/image.h"
+#include "image/record.h"
+#include "state/options.h"
+
+namespace odi {
+
+struct CopyResult {
+  std::string BUF_FIL;  // the bytes to write, or the error text
+  int ERR_COP = kCopyOk;
+};
+
+// `dat_txt` is the entry's date text for the txt trailer (FIL_DAT of the record).
+CopyResult COPY_BUF(const Image& img, const Record& rec, const Options& opt,
+                    std::string_view dat_txt);
+
+// The rks frame pieces.
+std::string ZAG_RKS(const ChainParams& p);
+std::string END_RKS(const Record& rec);
+
+// DAMP_TXT: the first 8192 bytes of `buf` as a hex dump, 16 bytes a line:
+//   "AAAA:" + " HH" per byte + blanks to column 55 + the bytes as characters + CR LF
+// Characters below 20h, 7Fh and FFh show as "."; with `win`, C0h..FEh are recoded by KOD_WIN.
+std::string DAMP_TXT(std::string_view buf, bool win);
+
+}  // namespace odi

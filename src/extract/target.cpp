@@ -1,0 +1,130 @@
+#include "extract/target.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "extract/copy_buf.h"
+
+namespace odi {
+
+std::optional<fs::path> target_root(const fs::path& image_path) {
+  const std::string s = image_path.string();
+  if (s.size() < 4) return std::nullopt;
+  std::string tail = s.substr(s.size() - 4);
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  if (tail != ".odi") return std::nullopt;
+  fs::path root(s.substr(0, s.size() - 4));
+  if (root.filename().empty()) return std::nullopt;  // a file named just ".odi"
+  return root;
+}
+
+fs::path target_dir(const fs::path& root, const CatalogueStack& stack) {
+  fs::path dir = root;
+  for (int i = 1; i <= stack.KAT_LEV; ++i) dir /= pc_folder_name(stack.KAT_NAM[static_cast<size_t>(i)]);
+  return dir;
+}
+
+std::string output_name(const Record& rec, const Options& opt) {
+  std::string name = pc_file_name(trim_spaces(rec.name_field()));
+  if (opt.dos) name += 'd';
+  if (opt.koi7) name += '7';
+  if (opt.bin) name += ".bin";
+  if (opt.rom) name += ".rom";
+  if (opt.rks) name += ".rks";
+  if (opt.txt) name += ".txt";
+  return name;
+}
+
+namespace {
+
+FsStatus make_one_dir(const fs::path& dir) {
+  std::error_code ec;
+  const auto st = fs::symlink_status(dir, ec);
+  if (fs::exists(st)) {
+    if (fs::is_directory(fs::status(dir, ec))) return {};
+    return {std::make_error_code(std::errc::not_a_directory).message() + ": " + dir.string()};
+  }
+  if (!fs::create_directory(dir, ec) && ec) return {ec.message() + ": " + dir.string()};
+  return {};
+}
+
+}  // namespace
+
+FsStatus make_target_dirs(const fs::path& root, const CatalogueStack& stack) {
+  fs::path dir = root;
+  FsStatus s = make_one_dir(dir);
+  for (int i = 1; s.ok() && i <= stack.KAT_LEV; ++i) {
+    dir /= pc_folder_name(stack.KAT_NAM[static_cast<size_t>(i)]);
+    s = make_one_dir(dir);
+  }
+  return s;
+}
+
+FsStatus write_file_atomic(const fs::path& path, std::string_view bytes) {
+  static std::atomic<unsigned> counter{0};
+  std::error_code ec;
+  if (fs::is_directory(path, ec))
+    return {std::make_error_code(std::errc::is_a_directory).message() + ": " + path.string()};
+
+  fs::path tmp = path;
+  tmp += ".odi-tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (f == nullptr) return {std::string(std::strerror(errno)) + ": " + path.string()};
+  bool good = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  int saved = errno;
+  if (std::fclose(f) != 0 && good) {
+    good = false;
+    saved = errno;
+  }
+  if (!good) {
+    fs::remove(tmp, ec);
+    return {std::string(std::strerror(saved)) + ": " + path.string()};
+  }
+  fs::rename(tmp, path, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(tmp, ignored);
+    return {ec.message() + ": " + path.string()};
+  }
+  return {};
+}
+
+CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const CatalogueStack& stack,
+                       const Record& rec, const Options& opt, bool keep_existing) {
+  CopyOutcome out;
+  const auto root = target_root(image_path);
+  if (!root) {
+    out.status = CopyOutcome::Status::BadName;
+    return out;
+  }
+  if (FsStatus s = make_target_dirs(*root, stack); !s.ok()) {
+    out.status = CopyOutcome::Status::WriteFailed;
+    out.error = s.error;
+    return out;
+  }
+  if (rec.is_catalogue()) {
+    out.status = CopyOutcome::Status::Catalogue;
+    return out;
+  }
+  out.path = target_dir(*root, stack) / output_name(rec, opt);
+  std::error_code ec;
+  if (keep_existing && fs::exists(fs::symlink_status(out.path, ec))) {
+    out.status = CopyOutcome::Status::Kept;
+    return out;
+  }
+  const CopyResult r = COPY_BUF(img, rec, opt, FIL_DAT(rec, today_text()));
+  out.ERR_COP = r.ERR_COP;
+  out.bytes = r.BUF_FIL.size();
+  if (FsStatus s = write_file_atomic(out.path, r.BUF_FIL); !s.ok()) {
+    out.status = CopyOutcome::Status::WriteFailed;
+    out.error = s.error;
+  }
+  return out;
+}
+
+}  // namespace odi

@@ -1,0 +1,64 @@
+// Where copies go: beside the image, in a folder named after it (the image path without ".odi"),
+// one subfolder per catalogue level, named from the disk. The output file name is the entry's
+// name field, "d" for a DOS recoding, "7" for KOI-7, and the extension of the type.
+//
+// The same code serves the window's copy button and `odi extract`, so both write the same files
+// under the same names. Writes are atomic: the complete new file, or the old one stays.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "image/catalogue.h"
+#include "image/image.h"
+#include "image/record.h"
+#include "state/options.h"
+
+namespace odi {
+
+namespace fs = std::filesystem;
+
+// The target root: the image path without its last four characters when they are ".odi" in any
+// letter case; nothing for any other name (x.odi1 cannot have a folder beside it of its own name).
+std::optional<fs::path> target_root(const fs::path& image_path);
+
+// The target folder of the catalogue shown: root, then the converted names of levels 1..KAT_LEV.
+fs::path target_dir(const fs::path& root, const CatalogueStack& stack);
+
+// The output file name (UTF-8) for `rec` under the options.
+std::string output_name(const Record& rec, const Options& opt);
+
+struct FsStatus {
+  std::string error;  // empty on success; else the system's reason (UTF-8)
+  bool ok() const { return error.empty(); }
+};
+
+// Makes root and each level below it, one at a time from the top. A level that exists as something
+// other than a folder is an error.
+FsStatus make_target_dirs(const fs::path& root, const CatalogueStack& stack);
+
+// Writes `bytes` to `path` atomically (a temporary file in the same folder, then a rename).
+FsStatus write_file_atomic(const fs::path& path, std::string_view bytes);
+
+// The whole copy of one entry (the copy button, `odi extract`).
+struct CopyOutcome {
+  enum class Status {
+    Written,      // the file was written (its content may be an error text: see ERR_COP)
+    Catalogue,    // a catalogue entry: the folders exist, nothing else is done
+    BadName,      // the image name does not end in ".odi": nothing is created
+    WriteFailed,  // a folder or the file could not be made: nothing partial is left
+    Kept,         // the file existed and `keep_existing` was asked: left as it was
+  };
+  Status status = Status::Written;
+  int ERR_COP = 0;
+  fs::path path;       // the output file (when one was meant)
+  std::string error;   // the system's reason for WriteFailed
+  std::size_t bytes = 0;
+};
+
+CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const CatalogueStack& stack,
+                       const Record& rec, const Options& opt, bool keep_existing = false);
+
+}  // namespace odi

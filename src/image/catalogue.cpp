@@ -1,0 +1,138 @@
+#include "image/catalogue.h"
+
+#include <ctime>
+
+#include "state/cp1251.h"
+#include "state/koi.h"
+#include "state/texts.h"
+
+namespace odi {
+namespace {
+
+constexpr unsigned char nam_win_byte(unsigned char c) {
+  if (c == 32) return c;
+  if (c <= 31 || (c >= 33 && c <= 44)) return '^';
+  if (c == 47) return '_';
+  if (c >= 58 && c <= 64) return '~';
+  if (c == 91 || c == 92 || c == 93 || c == 123 || c == 124 || c == 125) return '-';
+  if (c >= 192) return KOI_WIN[c - 192];
+  return c;
+}
+
+std::string dots_and_cr(std::string s, bool folder) {
+  for (char& c : s)
+    if (c == '\r') c = '^';
+  if (folder) {
+    if (s.empty()) return "^";
+    if (s.find_first_not_of('.') == std::string::npos) s.assign(s.size(), '^');
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string NAM_WIN(std::string_view name) {
+  std::string out(name);
+  const size_t len = out.size();
+  if (len == 3) {
+    std::string low = out;
+    for (char& c : low) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (low == "prn") out += '^';
+  }
+  for (size_t i = 0; i < len; ++i)
+    out[i] = static_cast<char>(nam_win_byte(static_cast<unsigned char>(out[i])));
+  return out;
+}
+
+std::string pc_file_name(std::string_view name) {
+  return cp1251_to_utf8(dots_and_cr(NAM_WIN(name), false));
+}
+
+std::string pc_folder_name(std::string_view name) {
+  return cp1251_to_utf8(dots_and_cr(NAM_WIN(name), true));
+}
+
+std::vector<Record> read_catalogue(const Image& img, std::int64_t pos) {
+  std::vector<Record> recs;
+  for (int i = 0; i < kMaxRecords; ++i) {
+    const auto bytes = img.read(pos + 32 * std::int64_t{i}, 32);
+    if (!bytes) break;
+    const Record r = Record::from(*bytes);
+    if (!r.has_marker()) break;
+    recs.push_back(r);
+  }
+  return recs;
+}
+
+std::string list_row(const Record& rec) {
+  return NAM_WIN(rec.name_field()) + " " + std::to_string(rec.size_kb()) + "K";
+}
+
+void CatalogueStack::reset_root(std::string disk_name) {
+  KAT_LEV = 0;
+  KAT_POS[0] = kRootOffset;
+  KAT_IDX[0] = 0;
+  KAT_NAM[0] = std::move(disk_name);
+}
+
+bool CatalogueStack::enter(const Record& rec, int row) {
+  if (KAT_LEV >= kMaxLevel) return false;
+  KAT_IDX[static_cast<size_t>(KAT_LEV)] = row;
+  ++KAT_LEV;
+  const auto lev = static_cast<size_t>(KAT_LEV);
+  KAT_IDX[lev] = 0;
+  KAT_NAM[lev] = std::string(trim_spaces(rec.name8()));
+  KAT_POS[lev] = sector_offset(rec.first_track(), rec.first_sector());
+  return true;
+}
+
+bool CatalogueStack::up() {
+  if (KAT_LEV <= 0) return false;
+  --KAT_LEV;
+  return true;
+}
+
+std::string CatalogueStack::path_text() const {
+  std::string s;
+  for (int i = 0; i <= KAT_LEV; ++i) s += "\\" + NAM_WIN(KAT_NAM[static_cast<size_t>(i)]);
+  return s;
+}
+
+bool CatalogueStack::on_path(std::int64_t pos) const {
+  for (int i = 0; i <= KAT_LEV; ++i)
+    if (KAT_POS[static_cast<size_t>(i)] == pos) return true;
+  return false;
+}
+
+std::string VER_DOS(const Image& img) {
+  const std::string_view area = img.head(0, kSignatureArea);
+  const size_t p = area.find("Dos_MX");
+  if (p == std::string_view::npos) return texts::no_version();
+  return std::string(img.head(static_cast<std::int64_t>(p), kVersionLength));
+}
+
+std::string disk_name(const Image& img) {
+  return std::string(trim_spaces(img.head(kDiskNameOffset, kDiskNameLength)));
+}
+
+std::string FIL_DAT(const Record& rec, std::string_view today) {
+  if (!rec.is_file() && !rec.is_catalogue()) return std::string(today);
+  std::string s;
+  for (int i = 0; i < 3; ++i) {
+    const int b = rec.b[static_cast<size_t>(0x10 + i)];
+    s += std::to_string(b / 16) + std::to_string(b % 16);
+    if (i < 2) s += '.';
+  }
+  return s;
+}
+
+std::string today_text() {
+  const std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[16];
+  std::strftime(buf, sizeof buf, "%d.%m.%y", &tm);
+  return buf;
+}
+
+}  // namespace odi

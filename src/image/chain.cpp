@@ -1,0 +1,94 @@
+#include "image/chain.h"
+
+#include <algorithm>
+#include <bitset>
+
+namespace odi {
+
+ChainParams FIL_PARAM(const Record& rec) {
+  ChainParams p;
+  p.ADR_BEG = rec.start();
+  p.ADR_END = rec.end();
+  p.LEN_ADR = p.ADR_END - p.ADR_BEG;
+  p.SIZ_KB = rec.size_kb();
+  p.SEC_NUM = rec.first_sector();
+  p.TRK_NUM = rec.first_track();
+  return p;
+}
+
+ChainWalk walk_chain(const Image& img, const Record& rec) {
+  const ChainParams p = FIL_PARAM(rec);
+  ChainWalk w;
+  w.n = p.SIZ_KB;
+  int sec = p.SEC_NUM;
+  int trk = p.TRK_NUM;
+
+  // The first address: AAh marks an end, it is not a sector, unless there is nothing to read.
+  if (!KON_FAT(sec, trk) || (sec == kAddressEnd && w.n != 0)) {
+    w.ERR_COP = kCopyBadFirst;
+    w.bad_sec = sec;
+    w.bad_trk = trk;
+    return w;
+  }
+  if (w.n == 0) return w;
+
+  const auto fat = img.read(kFatOffset, kFatSize);
+  if (!fat) {
+    w.ERR_COP = kCopyShort;
+    return w;
+  }
+
+  std::bitset<800> seen;
+  for (int cnt = 1; cnt <= w.n; ++cnt) {
+    // sec is 1..10 and trk 1..79 here (checked by KON_FAT, AAh ends the walk), so k is 10..799.
+    const int k = 10 * trk + sec - 1;
+    if (seen.test(static_cast<size_t>(k))) {
+      w.ERR_COP = kCopyBadFat;
+      w.loop = true;
+      return w;
+    }
+    seen.set(static_cast<size_t>(k));
+
+    sec = static_cast<unsigned char>((*fat)[static_cast<size_t>(2 * k)]);
+    trk = static_cast<unsigned char>((*fat)[static_cast<size_t>(2 * k + 1)]);
+    std::int32_t len = 1024;
+    if (sec == kAddressEnd) {
+      const std::int64_t last = std::int64_t{p.LEN_ADR} - (std::int64_t{w.n} - 1) * 1024 + 1;
+      len = static_cast<std::int32_t>(std::clamp<std::int64_t>(last, 0, 1024));
+    }
+    const std::int64_t off = std::int64_t{k} * kSectorSize;
+    if (!img.read(off, len)) {
+      w.ERR_COP = kCopyShort;
+      return w;
+    }
+    w.pieces.push_back({off, len, k});
+    w.last_len = len;
+
+    if (sec == kAddressEnd) {
+      w.ended_early = cnt < w.n;
+      return w;
+    }
+    if (!KON_FAT(sec, trk)) {
+      w.ERR_COP = kCopyBadFat;
+      w.bad_sec = sec;
+      w.bad_trk = trk;
+      return w;
+    }
+  }
+  w.longer = true;  // n sectors read and the last one still links onwards
+  return w;
+}
+
+std::uint16_t monitor_checksum(std::string_view body) {
+  unsigned lo = 0;
+  unsigned hi = 0;
+  for (size_t i = 0; i < body.size(); ++i) {
+    const unsigned byte = static_cast<unsigned char>(body[i]);
+    const unsigned sum = lo + byte;
+    lo = sum & 0xFF;
+    if (i + 1 < body.size()) hi = (hi + byte + (sum >> 8)) & 0xFF;
+  }
+  return static_cast<std::uint16_t>((hi << 8) | lo);
+}
+
+}  // namespace odi

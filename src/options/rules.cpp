@@ -1,0 +1,1 @@
+// The option-panel rules (placeholder until the panel lands).
