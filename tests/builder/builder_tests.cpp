@@ -1,11 +1,11 @@
 // Pins the disk layout the builder writes, and its checksum against real disks.
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <sstream>
-
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "builder/odibuild.h"
 
@@ -13,8 +13,12 @@ using namespace odibuild;
 
 namespace {
 
-unsigned u8(const std::string& img, std::size_t o) { return static_cast<unsigned char>(img.at(o)); }
-unsigned u16(const std::string& img, std::size_t o) { return u8(img, o) | u8(img, o + 1) << 8; }
+unsigned u8(const std::string& img, std::size_t o) {
+  return static_cast<unsigned char>(img.at(o));
+}
+unsigned u16(const std::string& img, std::size_t o) {
+  return u8(img, o) | u8(img, o + 1) << 8;
+}
 std::string bytes(std::initializer_list<unsigned> list) {
   std::string s;
   for (unsigned b : list) s.push_back(static_cast<char>(b));
@@ -39,7 +43,8 @@ std::string readBody(const std::string& img, std::size_t r) {
 // Records of the catalogue sector at offset c, up to the first without the marker.
 std::vector<std::size_t> listRecords(const std::string& img, std::size_t c) {
   std::vector<std::size_t> out;
-  for (std::size_t r = c; r < c + 1024 && img.compare(r, 3, "\xD3\xD3\xD3") == 0; r += 32) out.push_back(r);
+  for (std::size_t r = c; r < c + 1024 && img.compare(r, 3, "\xD3\xD3\xD3") == 0; r += 32)
+    out.push_back(r);
   return out;
 }
 
@@ -60,19 +65,22 @@ TEST(Builder, BlankDiskLayout) {
   for (int k = 0; k < 12; ++k) EXPECT_EQ(u16(img, 0x29B0 + 2 * k), 0x5353u) << k;
   EXPECT_EQ(img.substr(0x29C8, 4), bytes({0xEB, 0x00, 0x00, 0x00}));  // root cell, then free
   EXPECT_EQ(img.substr(0x3000, 1024), std::string(1024, '\xE5'));
-  EXPECT_EQ(DiskBuilder().setCatalogueFiller(0).image().substr(0x3000, 1024), std::string(1024, '\0'));
+  EXPECT_EQ(DiskBuilder().setCatalogueFiller(0).image().substr(0x3000, 1024),
+            std::string(1024, '\0'));
   EXPECT_EQ(DiskBuilder().clearSignature().image().find("Dos_MX"), std::string::npos);
 }
 
 TEST(Builder, FileRecordAndChain) {
   DiskBuilder disk;
-  const File f = disk.addFile(disk.root(), fileSpec("GAME", "COM", 0x9000, std::string(3000, '\x01'), Date::of(22, 9, 92)));
+  const File f = disk.addFile(
+      disk.root(), fileSpec("GAME", "COM", 0x9000, std::string(3000, '\x01'), Date::of(22, 9, 92)));
   const std::string& img = disk.image();
   ASSERT_EQ(disk.recordOffset(f), 0x3000u);
   // 3000 bytes of 01h: low = 3000 mod 256 = B8h; high = 2999 + 11 carries = C2h.
   EXPECT_EQ(img.substr(0x3000, 32),
-            bytes({0xD3, 0xD3, 0xD3, 'G', 'A', 'M', 'E', ' ', ' ', ' ', ' ', ' ', 'C', 'O', 'M', 0x00,
-                   0x22, 0x09, 0x92, 0x04, 0x01, 0x03, 0x00, 0x00, 0x00, 0x90, 0xB7, 0x9B, 0xB8, 0xC2, 0, 0}));
+            bytes({0xD3, 0xD3, 0xD3, 'G',  'A',  'M',  'E',  ' ',  ' ',  ' ',  ' ',
+                   ' ',  'C',  'O',  'M',  0x00, 0x22, 0x09, 0x92, 0x04, 0x01, 0x03,
+                   0x00, 0x00, 0x00, 0x90, 0xB7, 0x9B, 0xB8, 0xC2, 0,    0}));
   EXPECT_EQ(disk.chain(f), (std::vector<int>{13, 14, 15}));
   EXPECT_EQ(img.substr(0x29B0 + 26, 6), bytes({0x05, 0x01, 0x06, 0x01, 0xAA, 0x00}));
   EXPECT_EQ(readBody(img, 0x3000), std::string(3000, '\x01'));
@@ -89,7 +97,8 @@ TEST(Builder, NestedCatalogues) {
   EXPECT_EQ(disk.catalogueSector(games), 13);
   EXPECT_EQ(img.substr(fatCellOffset(13), 2), bytes({0xEB, 0x00}));
   EXPECT_EQ(img.substr(fatCellOffset(14), 2), bytes({0xEB, 0x00}));
-  EXPECT_EQ(img.substr(0x3013, 5), bytes({0x04, 0x01, 0x03, 0x00, 0xFF}));  // sector 4 track 1, 3 KB, catalogue
+  EXPECT_EQ(img.substr(0x3013, 5),
+            bytes({0x04, 0x01, 0x03, 0x00, 0xFF}));  // sector 4 track 1, 3 KB, catalogue
   EXPECT_EQ(u16(img, disk.recordOffset(old) + rec::kSize), 2u);
   EXPECT_EQ(listRecords(img, disk.catalogueOffset(games)).size(), 2u);
   // The catalogue's own record in slot 31 of its sector, pointing at itself.
@@ -100,10 +109,11 @@ TEST(Builder, NestedCatalogues) {
 
 TEST(Builder, ScatteredChainAndDamage) {
   DiskBuilder disk;
-  const File f = disk.addFile(disk.root(), fileSpec("S", "", 0, std::string(2048, 's')).inSectors({40, 20}));
+  const File f =
+      disk.addFile(disk.root(), fileSpec("S", "", 0, std::string(2048, 's')).inSectors({40, 20}));
   EXPECT_EQ(disk.image().substr(fatCellOffset(40), 2), bytes({0x01, 0x02}));  // -> track 2 sector 1
   EXPECT_EQ(disk.image().substr(fatCellOffset(20), 2), bytes({0xAA, 0x00}));
-  EXPECT_EQ(disk.image().substr(0x3013, 2), bytes({0x01, 0x04}));             // index 40: track 4 sector 1
+  EXPECT_EQ(disk.image().substr(0x3013, 2), bytes({0x01, 0x04}));  // index 40: track 4 sector 1
   RecordFields bad;
   bad.name = "BAD", bad.sector = 0xAA, bad.track = 0;
   const Entry raw = disk.addRawRecord(disk.root(), makeRecord(bad));
@@ -117,9 +127,9 @@ TEST(Builder, ScatteredChainAndDamage) {
 TEST(Builder, MonitorChecksum) {
   EXPECT_EQ(monitorChecksum(""), 0x0000);
   EXPECT_EQ(monitorChecksum(bytes({0x05})), 0x0005);
-  EXPECT_EQ(monitorChecksum(bytes({0x01, 0x02, 0x03})), 0x0306);       // last byte only in the low sum
-  EXPECT_EQ(monitorChecksum(bytes({0xFF, 0x01})), 0xFF00);             // carry of the last byte is lost
-  EXPECT_EQ(monitorChecksum(bytes({0xFF, 0xFF, 0x01})), 0xFFFF);       // FFh + FFh + carry 1
+  EXPECT_EQ(monitorChecksum(bytes({0x01, 0x02, 0x03})), 0x0306);  // last byte only in the low sum
+  EXPECT_EQ(monitorChecksum(bytes({0xFF, 0x01})), 0xFF00);        // carry of the last byte is lost
+  EXPECT_EQ(monitorChecksum(bytes({0xFF, 0xFF, 0x01})), 0xFFFF);  // FFh + FFh + carry 1
   EXPECT_EQ(monitorChecksum(bytes({0x80, 0x80, 0x80, 0x00})), 0x8180);
 }
 
@@ -140,33 +150,34 @@ TEST(Builder, SampleRoundTrip) {
   EXPECT_EQ(img.substr(0x2970, 6), "SAMPLE");
   // Every entry of the description is found, in order, with its name, body and checksum.
   int files = 0, catalogues = 0;
-  std::function<void(std::size_t, const nlohmann::json&, int)> check = [&](std::size_t cat, const nlohmann::json& entries,
-                                                                            int level) {
-    const auto recs = listRecords(img, cat);
-    ASSERT_EQ(recs.size(), entries.size());
-    for (std::size_t i = 0; i < recs.size(); ++i) {
-      const auto& e = entries[i];
-      const std::size_t r = recs[i];
-      const bool isCat = e.contains("catalogue");
-      EXPECT_EQ(img.substr(r + 3, 8).substr(0, koi8(e.value(isCat ? "catalogue" : "file", "")).size()),
-                koi8(e.value(isCat ? "catalogue" : "file", "")));
-      if (isCat) {
-        ++catalogues;
-        EXPECT_EQ(u8(img, r + rec::kKind), 0xFFu);
-        const std::size_t k = 10 * u8(img, r + rec::kTrack) + u8(img, r + rec::kSector) - 1;
-        EXPECT_EQ(img.substr(kFatOffset + 2 * k, 2), bytes({0xEB, 0x00}));
-        check(k * 1024, e["entries"], level + 1);
-      } else {
-        ++files;
-        const std::string body = readBody(img, r);
-        EXPECT_EQ(body, bodyFromJson(e));
-        EXPECT_EQ(u16(img, r + rec::kChecksum), monitorChecksum(body));
-        if (level == 2) {
-          EXPECT_EQ(img.substr(r + 0x0C, 3), "dat");
+  std::function<void(std::size_t, const nlohmann::json&, int)> check =
+      [&](std::size_t cat, const nlohmann::json& entries, int level) {
+        const auto recs = listRecords(img, cat);
+        ASSERT_EQ(recs.size(), entries.size());
+        for (std::size_t i = 0; i < recs.size(); ++i) {
+          const auto& e = entries[i];
+          const std::size_t r = recs[i];
+          const bool isCat = e.contains("catalogue");
+          EXPECT_EQ(img.substr(r + 3, 8).substr(
+                        0, koi8(e.value(isCat ? "catalogue" : "file", "")).size()),
+                    koi8(e.value(isCat ? "catalogue" : "file", "")));
+          if (isCat) {
+            ++catalogues;
+            EXPECT_EQ(u8(img, r + rec::kKind), 0xFFu);
+            const std::size_t k = 10 * u8(img, r + rec::kTrack) + u8(img, r + rec::kSector) - 1;
+            EXPECT_EQ(img.substr(kFatOffset + 2 * k, 2), bytes({0xEB, 0x00}));
+            check(k * 1024, e["entries"], level + 1);
+          } else {
+            ++files;
+            const std::string body = readBody(img, r);
+            EXPECT_EQ(body, bodyFromJson(e));
+            EXPECT_EQ(u16(img, r + rec::kChecksum), monitorChecksum(body));
+            if (level == 2) {
+              EXPECT_EQ(img.substr(r + 0x0C, 3), "dat");
+            }
+          }
         }
-      }
-    }
-  };
+      };
   check(0x3000, desc["entries"], 0);
   EXPECT_EQ(files, 5);
   EXPECT_EQ(catalogues, 2);

@@ -8,10 +8,16 @@ namespace odibuild {
 
 namespace {
 
-[[noreturn]] void fail(const std::string& what) { throw std::runtime_error("odibuild: " + what); }
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error("odibuild: " + what);
+}
 
-std::uint8_t lo(unsigned v) { return static_cast<std::uint8_t>(v & 0xFFu); }
-char ch(unsigned v) { return static_cast<char>(lo(v)); }
+std::uint8_t lo(unsigned v) {
+  return static_cast<std::uint8_t>(v & 0xFFu);
+}
+char ch(unsigned v) {
+  return static_cast<char>(lo(v));
+}
 
 std::string padded(std::string_view s, std::size_t width) {
   std::string out(s.substr(0, std::min(s.size(), width)));
@@ -40,7 +46,8 @@ std::vector<char32_t> decodeUtf8(std::string_view s) {
     } else {
       fail("bad UTF-8 in text");
     }
-    if (i + static_cast<std::size_t>(extra) >= s.size() && extra > 0) fail("truncated UTF-8 in text");
+    if (i + static_cast<std::size_t>(extra) >= s.size() && extra > 0)
+      fail("truncated UTF-8 in text");
     for (int k = 1; k <= extra; ++k) {
       const auto c = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
       if ((c & 0xC0) != 0x80) fail("bad UTF-8 in text");
@@ -105,9 +112,12 @@ std::uint8_t bcd(int value) {
   return static_cast<std::uint8_t>((value / 10) * 16 + value % 10);
 }
 
-Date Date::of(int day, int month, int year2) { return Date{bcd(day), bcd(month), bcd(year2)}; }
+Date Date::of(int day, int month, int year2) {
+  return Date{bcd(day), bcd(month), bcd(year2)};
+}
 
-Date Date::parse(std::string_view text) {
+Date Date::parse(std::string_view ddmmyy) {
+  const std::string_view text = ddmmyy;
   int parts[3] = {0, 0, 0};
   int n = 0;
   bool digit = false;
@@ -125,19 +135,27 @@ Date Date::parse(std::string_view text) {
   return of(parts[0], parts[1], parts[2]);
 }
 
-std::string koi8(std::string_view utf8) { return encode(utf8, Code::Koi8, false); }
-std::string koi8Text(std::string_view utf8) { return encode(utf8, Code::Koi8, true); }
-std::string koi7Text(std::string_view utf8) { return encode(utf8, Code::Koi7, true); }
+std::string koi8(std::string_view utf8) {
+  return encode(utf8, Code::Koi8, false);
+}
+std::string koi8Text(std::string_view utf8) {
+  return encode(utf8, Code::Koi8, true);
+}
+std::string koi7Text(std::string_view utf8) {
+  return encode(utf8, Code::Koi7, true);
+}
 
 std::string makeRecord(const RecordFields& f) {
   std::string r = padded(f.marker, 3) + padded(f.name, 8);
   r += static_cast<char>(f.dot);
   r += padded(f.ext, 3);
   r += static_cast<char>(f.reserved0F);
-  r += {static_cast<char>(f.date.day), static_cast<char>(f.date.month), static_cast<char>(f.date.year)};
+  r += {static_cast<char>(f.date.day), static_cast<char>(f.date.month),
+        static_cast<char>(f.date.year)};
   r += {static_cast<char>(f.sector), static_cast<char>(f.track)};
   r += {ch(f.sizeKb), ch(f.sizeKb >> 8u), static_cast<char>(f.kind)};
-  for (unsigned w : {unsigned{f.start}, unsigned{f.end}, unsigned{f.checksum}, unsigned{f.reserved1E}})
+  for (unsigned w :
+       {unsigned{f.start}, unsigned{f.end}, unsigned{f.checksum}, unsigned{f.reserved1E}})
     r += {ch(w), ch(w >> 8u)};
   return r;
 }
@@ -178,7 +196,9 @@ DiskBuilder& DiskBuilder::clearSignature() {
   return *this;
 }
 
-DiskBuilder& DiskBuilder::setDiskName(std::string_view name6) { return poke(kDiskNameOffset, padded(name6, 6)); }
+DiskBuilder& DiskBuilder::setDiskName(std::string_view name6) {
+  return poke(kDiskNameOffset, padded(name6, 6));
+}
 
 DiskBuilder& DiskBuilder::setCatalogueFiller(std::uint8_t filler) {
   filler_ = filler;
@@ -205,7 +225,7 @@ int DiskBuilder::freeSectorCount() const {
   return n;
 }
 
-int DiskBuilder::allocate() {
+int DiskBuilder::allocate() const {
   const int k = nextFreeSector();
   if (k < 0) fail("disk full");
   return k;
@@ -223,7 +243,8 @@ void DiskBuilder::fillUnused(int cat) {
   for (int s = 0; s < kSlotsPerCatalogue; ++s) {
     if (n.taken & (1u << s)) continue;
     if (s == kSlotsPerCatalogue - 1 && n.selfRecord) continue;
-    poke(base + kRecordSize * static_cast<std::size_t>(s), std::string(kRecordSize, static_cast<char>(filler_)));
+    poke(base + kRecordSize * static_cast<std::size_t>(s),
+         std::string(kRecordSize, static_cast<char>(filler_)));
   }
 }
 
@@ -282,7 +303,8 @@ File DiskBuilder::addFile(Cat parent, const FileSpec& spec) {
     const int k = chain[i];
     if (k < 0 || k >= kSectorCount) fail("addFile: sector index out of range");
     if (i + 1 < chain.size())
-      claim(k, static_cast<std::uint8_t>(sectorOf(chain[i + 1])), static_cast<std::uint8_t>(trackOf(chain[i + 1])));
+      claim(k, static_cast<std::uint8_t>(sectorOf(chain[i + 1])),
+            static_cast<std::uint8_t>(trackOf(chain[i + 1])));
     else
       claim(k, kFatEnd, 0);
     const std::size_t from = i * kSectorSize;
@@ -388,16 +410,22 @@ std::size_t DiskBuilder::recordOffset(Entry e) const {
          kRecordSize * static_cast<std::size_t>(n.slot);
 }
 
-int DiskBuilder::slotOf(Entry e) const { return node(e).slot; }
+int DiskBuilder::slotOf(Entry e) const {
+  return node(e).slot;
+}
 
-std::vector<int> DiskBuilder::chain(File f) const { return node(f).chain; }
+std::vector<int> DiskBuilder::chain(File f) const {
+  return node(f).chain;
+}
 
 int DiskBuilder::catalogueSector(Cat c) const {
   if (!node(c).catalogue) fail("not a catalogue");
   return node(c).sector;
 }
 
-std::size_t DiskBuilder::catalogueOffset(Cat c) const { return sectorOffset(catalogueSector(c)); }
+std::size_t DiskBuilder::catalogueOffset(Cat c) const {
+  return sectorOffset(catalogueSector(c));
+}
 
 int DiskBuilder::recordCount(Cat c) const {
   int n = 0;
@@ -408,7 +436,8 @@ int DiskBuilder::recordCount(Cat c) const {
 
 DiskBuilder& DiskBuilder::poke(std::size_t offset, std::string_view bytes) {
   if (offset > image_.size() || bytes.size() > image_.size() - offset)
-    throw std::out_of_range("odibuild: write past the end of the image at offset " + std::to_string(offset));
+    throw std::out_of_range("odibuild: write past the end of the image at offset " +
+                            std::to_string(offset));
   image_.replace(offset, bytes.size(), bytes);
   return *this;
 }
@@ -417,7 +446,9 @@ DiskBuilder& DiskBuilder::pokeByte(std::size_t offset, std::uint8_t byte) {
   return poke(offset, std::string(1, static_cast<char>(byte)));
 }
 
-void DiskBuilder::claim(int index, std::uint8_t b0, std::uint8_t b1) { setFatCell(index, b0, b1); }
+void DiskBuilder::claim(int index, std::uint8_t b0, std::uint8_t b1) {
+  setFatCell(index, b0, b1);
+}
 
 DiskBuilder& DiskBuilder::setFatCell(int index, std::uint8_t b0, std::uint8_t b1) {
   if (index < 0 || index >= kSectorCount) fail("FAT cell index out of 0..799");
@@ -426,7 +457,8 @@ DiskBuilder& DiskBuilder::setFatCell(int index, std::uint8_t b0, std::uint8_t b1
 
 std::pair<std::uint8_t, std::uint8_t> DiskBuilder::fatCell(int index) const {
   const std::size_t o = fatCellOffset(index);
-  if (index < 0 || index >= kSectorCount || o + 2 > image_.size()) fail("FAT cell out of the image");
+  if (index < 0 || index >= kSectorCount || o + 2 > image_.size())
+    fail("FAT cell out of the image");
   return {static_cast<std::uint8_t>(image_[o]), static_cast<std::uint8_t>(image_[o + 1])};
 }
 

@@ -19,7 +19,8 @@
 //         fileSpec("readme", "txt", 0x1100, koi8Text("Привет\n") + "\xFF", Date::of(1, 9, 92)));
 //     Cat games = disk.addCatalogue(disk.root(), koi8("ИГРЫ"), Date::of(2, 9, 92));
 //     Cat old   = disk.addCatalogue(games, "OLD");       // level 2
-//     disk.addFile(old, fileSpec("TETRIS", "COM", 0x9000, std::string(2500, '\x55')));  // 3 sectors
+//     std::string code(2500, '\x55');                     // 3 sectors
+//     disk.addFile(old, fileSpec("TETRIS", "COM", 0x9000, code));
 //     disk.writeTo("nested.odi");
 //
 // 2) A damaged chain (the second sector's FAT cell points into track 0):
@@ -45,13 +46,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 namespace odibuild {
 
@@ -68,7 +68,7 @@ inline constexpr std::size_t kRootOffset = 0x3000;      // root catalogue (track
 inline constexpr int kRootSector = 12;                  // its sector index
 inline constexpr int kSystemSectors = 12;               // indices 0..11: DOS and FAT
 inline constexpr std::size_t kRecordSize = 32;
-inline constexpr int kSlotsPerCatalogue = 32;           // 1024 / 32
+inline constexpr int kSlotsPerCatalogue = 32;  // 1024 / 32
 
 // FAT cell codes (byte 0; byte 1 as noted).
 inline constexpr std::uint8_t kFatFree = 0x00;       // 00h 00h
@@ -76,11 +76,21 @@ inline constexpr std::uint8_t kFatSystem = 0x53;     // 53h 53h
 inline constexpr std::uint8_t kFatCatalogue = 0xEB;  // EBh 00h
 inline constexpr std::uint8_t kFatEnd = 0xAA;        // AAh 00h: last sector of a chain
 
-constexpr int sectorIndex(int track, int sector) { return 10 * track + sector - 1; }
-constexpr int trackOf(int index) { return index / 10; }
-constexpr int sectorOf(int index) { return index % 10 + 1; }
-constexpr std::size_t sectorOffset(int index) { return static_cast<std::size_t>(index) * kSectorSize; }
-constexpr std::size_t fatCellOffset(int index) { return kFatOffset + 2 * static_cast<std::size_t>(index); }
+constexpr int sectorIndex(int track, int sector) {
+  return 10 * track + sector - 1;
+}
+constexpr int trackOf(int index) {
+  return index / 10;
+}
+constexpr int sectorOf(int index) {
+  return index % 10 + 1;
+}
+constexpr std::size_t sectorOffset(int index) {
+  return static_cast<std::size_t>(index) * kSectorSize;
+}
+constexpr std::size_t fatCellOffset(int index) {
+  return kFatOffset + 2 * static_cast<std::size_t>(index);
+}
 
 // ---- Catalogue record -----------------------------------------------------
 // Offsets of the fields inside a 32-byte record. Words are little-endian.
@@ -116,8 +126,8 @@ std::uint8_t bcd(int value);  // 0..99 -> BCD byte (high nibble tens)
 
 struct Date {
   std::uint8_t day = 0x01, month = 0x01, year = 0x90;  // BCD bytes as stored; default 01.01.90
-  static Date of(int day, int month, int year2);        // from numbers, e.g. of(22, 9, 92)
-  static Date parse(std::string_view ddmmyy);           // "DD.MM.YY"
+  static Date of(int day, int month, int year2);       // from numbers, e.g. of(22, 9, 92)
+  static Date parse(std::string_view ddmmyy);          // "DD.MM.YY"
 };
 
 // ---- Text codes -----------------------------------------------------------
@@ -141,7 +151,7 @@ struct RecordFields {
   std::uint8_t dot = 0x20;
   std::uint8_t reserved0F = 0x00;
   Date date;
-  std::uint8_t sector = 1, track = 1;   // first sector address
+  std::uint8_t sector = 1, track = 1;  // first sector address
   std::uint16_t sizeKb = 0;
   std::uint8_t kind = kKindFile;
   std::uint16_t start = 0, end = 0, checksum = 0;
@@ -161,13 +171,13 @@ struct File : Entry {};
 // What a file is made of. Only name/ext/start/body are usually needed; the
 // optional fields override what the builder would compute.
 struct FileSpec {
-  std::string name;              // disk bytes, up to 8 (space padded)
-  std::string ext;               // disk bytes, up to 3 (space padded)
+  std::string name;  // disk bytes, up to 8 (space padded)
+  std::string ext;   // disk bytes, up to 3 (space padded)
   Date date;
-  std::uint16_t start = 0;       // load address
-  std::string body;              // the bytes; end = start + size - 1
-  std::vector<int> sectors;      // explicit chain (sector indices); empty: next free
-                                 // sectors, consecutive; must hold ceil(body/1024)
+  std::uint16_t start = 0;                // load address
+  std::string body;                       // the bytes; end = start + size - 1
+  std::vector<int> sectors;               // explicit chain (sector indices); empty: next free
+                                          // sectors, consecutive; must hold ceil(body/1024)
   std::optional<std::uint16_t> checksum;  // default monitorChecksum(body)
   std::optional<std::uint16_t> sizeKb;    // default ceil(body / 1024)
   std::optional<std::uint16_t> end;       // default start + body.size() - 1
@@ -176,15 +186,30 @@ struct FileSpec {
 
   // Chained modifiers (designated initializers would do, but GCC 12 warns
   // about every field left out with -Wextra).
-  FileSpec& dated(Date d) { date = d; return *this; }
-  FileSpec& inSectors(std::vector<int> indices) { sectors = std::move(indices); return *this; }
-  FileSpec& withChecksum(std::uint16_t value) { checksum = value; return *this; }
-  FileSpec& withSize(std::uint16_t kb) { sizeKb = kb; return *this; }
-  FileSpec& withEnd(std::uint16_t address) { end = address; return *this; }
+  FileSpec& dated(Date d) {
+    date = d;
+    return *this;
+  }
+  FileSpec& inSectors(std::vector<int> indices) {
+    sectors = std::move(indices);
+    return *this;
+  }
+  FileSpec& withChecksum(std::uint16_t value) {
+    checksum = value;
+    return *this;
+  }
+  FileSpec& withSize(std::uint16_t kb) {
+    sizeKb = kb;
+    return *this;
+  }
+  FileSpec& withEnd(std::uint16_t address) {
+    end = address;
+    return *this;
+  }
 };
 // The usual file: name and extension (disk bytes), load address, body.
-inline FileSpec fileSpec(std::string_view name, std::string_view ext, std::uint16_t start, std::string body,
-                         Date date = {}) {
+inline FileSpec fileSpec(std::string_view name, std::string_view ext, std::uint16_t start,
+                         std::string body, Date date = {}) {
   FileSpec f;
   f.name = std::string(name);
   f.ext = std::string(ext);
@@ -197,14 +222,14 @@ inline FileSpec fileSpec(std::string_view name, std::string_view ext, std::uint1
 // 0/0 (set them with setRecordByte if a test needs a valid address there).
 
 struct CatalogueSpec {
-  std::string name;                   // disk bytes, up to 8
-  std::string ext;                    // usually empty (3 spaces)
+  std::string name;  // disk bytes, up to 8
+  std::string ext;   // usually empty (3 spaces)
   Date date;
-  std::optional<int> sector;          // sector index of the catalogue; default next free
+  std::optional<int> sector;            // sector index of the catalogue; default next free
   std::optional<std::uint16_t> sizeKb;  // default: sum of the size words of its records,
                                         // kept up to date as entries are added
-  std::optional<bool> selfRecord;     // record of itself in slot 31; default: the
-                                      // builder's setting (on, like real disks)
+  std::optional<bool> selfRecord;       // record of itself in slot 31; default: the
+                                        // builder's setting (on, like real disks)
 };
 
 // ---- The builder ----------------------------------------------------------
@@ -215,7 +240,7 @@ class DiskBuilder {
   // Disk-wide settings. Each returns *this so calls chain.
   // setSignature replaces the previous signature (its bytes become 00h).
   DiskBuilder& setSignature(std::string_view text, std::size_t offset = kSignatureOffset);
-  DiskBuilder& clearSignature();          // no "Dos_MX" anywhere in track 0
+  DiskBuilder& clearSignature();                     // no "Dos_MX" anywhere in track 0
   DiskBuilder& setDiskName(std::string_view name6);  // at 2970h, padded / cut to 6
   // Filler of unused catalogue slots (E5h by default; 00h also seen). Refills
   // the unused slots of existing catalogues and applies to new ones.
@@ -267,16 +292,16 @@ class DiskBuilder {
  private:
   struct Node {
     int parent = -1;
-    int slot = -1;           // slot in the parent catalogue, -1 for root
+    int slot = -1;  // slot in the parent catalogue, -1 for root
     bool catalogue = false;
-    int sector = -1;         // catalogue sector (catalogues)
-    std::vector<int> chain;  // file chain
+    int sector = -1;                         // catalogue sector (catalogues)
+    std::vector<int> chain;                  // file chain
     std::optional<std::uint16_t> fixedSize;  // explicit size word (catalogues)
     bool selfRecord = false;
-    unsigned taken = 0;      // catalogues: bit i set when slot i holds a record we put there
-    RecordFields own;        // catalogues: their record in the parent (copied to slot 31)
+    unsigned taken = 0;  // catalogues: bit i set when slot i holds a record we put there
+    RecordFields own;    // catalogues: their record in the parent (copied to slot 31)
   };
-  int allocate();  // next free sector or throw
+  int allocate() const;  // next free sector or throw
   void claim(int index, std::uint8_t b0, std::uint8_t b1);
   int takeSlot(int cat);
   void fillUnused(int cat);
@@ -316,7 +341,6 @@ class DiskBuilder {
 DiskBuilder fromJson(const nlohmann::json& description);
 DiskBuilder fromJsonText(std::string_view text);            // parses, then fromJson
 std::string bodyFromJson(const nlohmann::json& fileEntry);  // the body bytes of a file ENTRY
-
 
 // The bundled sample disk's description (the text of tests/builder/sample.json,
 // built into the library). fromJsonText(sampleDescription()) gives the sample.

@@ -1,8 +1,7 @@
 // Reading a disk description (JSON) into a DiskBuilder. The format is
 // documented next to fromJson() in odibuild.h.
-#include <stdexcept>
-
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
 #include "builder/odibuild.h"
 
@@ -12,7 +11,9 @@ namespace {
 
 using nlohmann::json;
 
-[[noreturn]] void fail(const std::string& what) { throw std::runtime_error("odibuild json: " + what); }
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error("odibuild json: " + what);
+}
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -44,8 +45,12 @@ unsigned number(const json& v, unsigned limit, const char* what) {
   return static_cast<unsigned>(value);
 }
 
-std::uint16_t word(const json& v, const char* what) { return static_cast<std::uint16_t>(number(v, 0xFFFF, what)); }
-std::uint8_t byte(const json& v, const char* what) { return static_cast<std::uint8_t>(number(v, 0xFF, what)); }
+std::uint16_t word(const json& v, const char* what) {
+  return static_cast<std::uint16_t>(number(v, 0xFFFF, what));
+}
+std::uint8_t byte(const json& v, const char* what) {
+  return static_cast<std::uint8_t>(number(v, 0xFF, what));
+}
 
 // "text" and "koi7" take one string or an array of lines (each line gets a CR).
 std::string joinedText(const json& v) {
@@ -109,7 +114,8 @@ void addEntries(DiskBuilder& disk, Cat parent, const json& entries) {
 
 }  // namespace
 
-std::string bodyFromJson(const json& e) {
+std::string bodyFromJson(const json& fileEntry) {
+  const json& e = fileEntry;
   int kinds = 0;
   std::string body;
   if (e.contains("text")) ++kinds, body = koi8Text(joinedText(e["text"]));
@@ -128,14 +134,16 @@ std::string bodyFromJson(const json& e) {
   return body;
 }
 
-DiskBuilder fromJson(const json& d) {
+DiskBuilder fromJson(const json& description) {
+  const json& d = description;
   if (!d.is_object()) fail("description: expected an object");
   DiskBuilder disk;
   if (d.contains("signature")) {
     if (d["signature"].is_null())
       disk.clearSignature();
     else
-      disk.setSignature(d["signature"].get<std::string>(), d.value("signature_offset", kSignatureOffset));
+      disk.setSignature(d["signature"].get<std::string>(),
+                        d.value("signature_offset", kSignatureOffset));
   } else if (d.contains("signature_offset")) {
     disk.setSignature("Dos_MX V3.6", d["signature_offset"].get<std::size_t>());
   }
@@ -146,6 +154,8 @@ DiskBuilder fromJson(const json& d) {
   return disk;
 }
 
-DiskBuilder fromJsonText(std::string_view text) { return fromJson(json::parse(text)); }
+DiskBuilder fromJsonText(std::string_view text) {
+  return fromJson(json::parse(text));
+}
 
 }  // namespace odibuild

@@ -5,6 +5,8 @@
 
 namespace odibuild {
 
-std::string_view sampleDescription() { return {kSampleJson, sizeof kSampleJson - 1}; }
+std::string_view sampleDescription() {
+  return {kSampleJson, sizeof kSampleJson - 1};
+}
 
 }  // namespace odibuild
