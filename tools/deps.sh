@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever of the build and test dependencies is missing.
+# Usage: tools/deps.sh [--fuzz]   (--fuzz adds clang and its sanitizer runtimes)
+set -euo pipefail
+
+pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libcli11-dev nlohmann-json3-dev
+      libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth fonts-liberation
+      fonts-dejavu-core)
+if [[ "${1:-}" == "--fuzz" ]]; then
+  pkgs+=(clang-14 libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

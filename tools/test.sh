@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The test command. Installs what is missing, then:
+#   1. the CI build (warnings are errors) and every test: core, builder, odi, windows (offscreen,
+#      plus one smoke test under Xvfb);
+#   2. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. each fuzz target for a bounded time (FUZZ_SECONDS, default 60).
+# Usage: tools/test.sh [--quick]    (--quick stops after step 1)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+tools/deps.sh --fuzz
+
+# Real disks are optional: tests that read them skip cleanly without this.
+if [[ -z "${ODI_REAL_DISKS:-}" && -d ../shared/real-disks ]]; then
+  export ODI_REAL_DISKS=$(cd ../shared/real-disks && pwd)
+fi
+
+echo "== format check"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+echo "== build and test (ci)"
+cmake --preset ci >/dev/null
+cmake --build --preset ci -j "$jobs"
+ctest --preset ci -j "$jobs" --timeout 300
+
+[[ "${1:-}" == "--quick" ]] && exit 0
+
+echo "== build and test (address and undefined-behaviour sanitizers)"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs" --timeout 600
+
+echo "== fuzzing"
+tools/fuzz.sh "${FUZZ_SECONDS:-60}"
