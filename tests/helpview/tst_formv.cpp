@@ -1,0 +1,145 @@
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextBlock>
+
+#include "helpview/formv.h"
+#include "helpview/loafil.h"
+#include "state/cp1251.h"
+#include "testmain.h"
+
+namespace {
+
+QPlainTextEdit* textV() {
+  return FormV::instance()->findChild<QPlainTextEdit*>("TextV");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  QCOMPARE(f.write(bytes), bytes.size());
+}
+
+const QString kCopyCaption = QStringLiteral("Просмотр  копии  файла\\");
+
+}  // namespace
+
+class TstFormV : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+
+ private slots:
+  void cleanup() {
+    if (FormV* v = FormV::instance()) v->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!FormV::instance());
+  }
+
+  // A copy at the view limit is shown whole and scrolls to its last line.
+  void fullSizeCopyShowsWhole() {
+    std::string content;
+    for (int i = 0; content.size() < kViewLimit; ++i)
+      content += odi::cp1251("Строка ") + std::to_string(i) + odi::cp1251(" текста\r\n");
+    content.resize(kViewLimit - 6);
+    content += "\r\nEND!";
+    QCOMPARE(content.size(), size_t{kViewLimit});
+    const QString path = dir_.filePath("big.txt");
+    writeFile(path, QByteArray(content.data(), static_cast<qsizetype>(content.size())));
+
+    const LoadedCopy copy = LOA_FIL(path.toStdString());
+    QVERIFY(copy.ok);
+    FormV* v = FormV::showContent(kCopyCaption + "big.txt", copy.bytes);
+    QVERIFY(v->isVisible());
+    QCOMPARE(v->windowTitle(), kCopyCaption + "big.txt");
+    QCOMPARE(textV()->toPlainText(), FormV::viewText(content));
+    QVERIFY(textV()->toPlainText().endsWith(QStringLiteral("END!")));
+    QVERIFY(textV()->isReadOnly());
+    textV()->verticalScrollBar()->setValue(textV()->verticalScrollBar()->maximum());
+    QCOMPARE(textV()->document()->lastBlock().text(), QStringLiteral("END!"));
+  }
+
+  void longCopyIsCutAtViewLimit() {
+    QByteArray bytes(70000, 'x');
+    bytes[65469] = 'L';
+    bytes[65470] = 'M';
+    const QString path = dir_.filePath("long.bin");
+    writeFile(path, bytes);
+    const LoadedCopy copy = LOA_FIL(path.toStdString());
+    QVERIFY(copy.ok);
+    QCOMPARE(copy.bytes.size(), size_t{65470});
+    QCOMPARE(copy.bytes.back(), 'L');
+  }
+
+  // An empty copy and a copy that vanished both show an empty viewer under the caption; the
+  // vanished one is not brought back into existence by looking at it.
+  void emptyAndVanishedCopies() {
+    const QString empty = dir_.filePath("empty.rks");
+    writeFile(empty, {});
+    LoadedCopy copy = LOA_FIL(empty.toStdString());
+    QVERIFY(copy.ok);
+    QVERIFY(copy.bytes.empty());
+    FormV::showContent(kCopyCaption + "empty.rks", copy.bytes);
+    QCOMPARE(textV()->toPlainText(), QString());
+
+    const QString gone = dir_.filePath("gone.txt");
+    copy = LOA_FIL(gone.toStdString());
+    QVERIFY(!copy.ok);
+    QVERIFY(copy.bytes.empty());
+    QVERIFY(!QFile::exists(gone));
+    FormV* v = FormV::showContent(kCopyCaption + "gone.txt", copy.bytes);
+    QCOMPARE(v->windowTitle(), kCopyCaption + "gone.txt");
+    QCOMPARE(textV()->toPlainText(), QString());
+
+    // A folder standing where the copy was reads as nothing as well.
+    QVERIFY(QDir(dir_.path()).mkdir("folder.bin"));
+    QVERIFY(!LOA_FIL(dir_.filePath("folder.bin").toStdString()).ok);
+  }
+
+  // Each hand-over reuses the open viewer; after it is closed the next one makes a new one.
+  void handOverReusesWindow() {
+    FormV* first = FormV::showContent(QStringLiteral("Предварительный  просмотр  файла\\A"), "one");
+    FormV* second = FormV::showContent(kCopyCaption + "B", "two");
+    QCOMPARE(second, first);
+    QCOMPARE(second->windowTitle(), kCopyCaption + "B");
+    QCOMPARE(textV()->toPlainText(), QStringLiteral("two"));
+    second->close();
+    QVERIFY(!FormV::instance());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(FormV::showContent(kCopyCaption + "C", "three"));
+    QCOMPARE(textV()->toPlainText(), QStringLiteral("three"));
+  }
+
+  // Line ends of every kind break lines; other control bytes stay visible, one symbol each.
+  void controlBytesStayVisible() {
+    const std::string raw("A\0B\x01\tC\rD\r\nE\nF\x7f\xC0", 15);
+    QCOMPARE(FormV::viewText(raw), QStringLiteral("A\u2400B\u2401\tC\nD\nE\nF\u2421А"));
+  }
+
+  // The text box keeps its distances from the window's edges at any size.
+  void resizeKeepsMargins() {
+    FormV* v = FormV::showContent(kCopyCaption + "m", "margins");
+    QVERIFY(QTest::qWaitForWindowExposed(v));
+    auto margins = [&] {
+      const QRect r = textV()->geometry();
+      return QList<int>{r.left(), r.top(), v->width() - r.right() - 1,
+                        v->height() - r.bottom() - 1};
+    };
+    const QList<int> design = margins();
+    QCOMPARE(design, (QList<int>{4, 4, 5, 5}));
+    for (QSize size : {QSize(1100, 800), QSize(300, 150), QSize(738, 362)}) {
+      v->resize(size);
+      QTRY_COMPARE(v->size(), size);
+      const QList<int> now = margins();
+      QCOMPARE(now[0], 4);
+      QCOMPARE(now[1], 4);
+      QVERIFY2(qAbs(now[2] - 5) <= 1 && qAbs(now[3] - 5) <= 1,
+               qPrintable(QStringLiteral("right %1 bottom %2").arg(now[2]).arg(now[3])));
+    }
+  }
+};
+
+HELPVIEW_TEST_MAIN(TstFormV)
+#include "tst_formv.moc"
