@@ -1,0 +1,190 @@
+// odi info, odi ls, odi cat: looking at one image.
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "extract/copy_buf.h"
+#include "state/cp1251.h"
+
+namespace odi::cli {
+
+namespace {
+
+void out(std::string_view s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+
+// Width on a terminal: one column per code point (the names hold no wide characters).
+size_t columns(std::string_view utf8) {
+  size_t n = 0;
+  for (char c : utf8)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+std::string pad(std::string s, size_t width, bool right = false) {
+  const size_t w = columns(s);
+  if (w >= width) return s;
+  const std::string fill(width - w, ' ');
+  return right ? fill + s : s + fill;
+}
+
+std::string hex4(unsigned v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%04X", v & 0xFFFFu);
+  return buf;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string s;
+  for (const auto& p : parts) s += (s.empty() ? "" : "/") + p;
+  return s;
+}
+
+// One catalogue as a table. Addresses and the checksum mean something for files only.
+void print_table(const std::vector<std::vector<std::string>>& rows) {
+  static const std::vector<std::string> head = {"ROW", "NAME", "SIZE", "KIND", "DATE",
+                                                "T/S", "START", "END", "SUM"};
+  static const std::vector<bool> right = {true, false, true, false, false, false, false, false, false};
+  std::vector<size_t> width(head.size());
+  for (size_t c = 0; c < head.size(); ++c) width[c] = columns(head[c]);
+  for (const auto& r : rows)
+    for (size_t c = 0; c < r.size(); ++c) width[c] = std::max(width[c], columns(r[c]));
+  auto line = [&](const std::vector<std::string>& r) {
+    std::string s;
+    for (size_t c = 0; c < r.size(); ++c) {
+      if (c) s += "  ";
+      s += c + 1 == r.size() ? r[c] : pad(r[c], width[c], right[c]);
+    }
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    out(s + "\n");
+  };
+  line(head);
+  for (const auto& r : rows) line(r);
+}
+
+std::vector<std::string> table_row(const Record& rec, int row, const std::string& today) {
+  const bool file = rec.is_file();
+  return {std::to_string(row),
+          cp1251_to_utf8(NAM_WIN(rec.name_field())),
+          std::to_string(rec.size_kb()) + "K",
+          kind_text(rec),
+          FIL_DAT(rec, today),
+          std::to_string(rec.first_track()) + "/" + std::to_string(rec.first_sector()),
+          file ? hex4(rec.start()) : "",
+          file ? hex4(rec.end()) : "",
+          file ? hex4(rec.checksum()) : ""};
+}
+
+}  // namespace
+
+int cmd_info(const std::string& image) {
+  LoadedDisk disk;
+  if (!load_disk(image, disk)) return kExitNoImage;
+  out("version: " + cp1251_to_utf8(VER_DOS(disk.img)) + "\n");
+  out("disk name: " + cp1251_to_utf8(disk_name(disk.img)) + "\n");
+  return kExitOk;
+}
+
+int cmd_ls(const LsArgs& a) {
+  LoadedDisk disk;
+  if (!load_disk(a.image, disk)) return kExitNoImage;
+  std::string error;
+  const auto start = find_catalogue(disk.img, a.catpath, error);
+  if (!start) {
+    complain(a.image + ": " + error);
+    return kExitNotFound;
+  }
+  const std::string today = today_text();
+
+  if (a.json) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    walk_tree(disk.img, start->stack, start->path, a.recursive, [&](const Visit& v) {
+      nlohmann::ordered_json e;
+      e["path"] = joined(v.path);
+      e["row"] = v.row;
+      e["text"] = row_text(v.rec);
+      e["name"] = entry_name(v.rec);
+      e["kind"] = kind_text(v.rec);
+      e["size_kb"] = v.rec.size_kb();
+      e["date"] = FIL_DAT(v.rec, today);
+      e["first_sector"] = v.rec.first_sector();
+      e["first_track"] = v.rec.first_track();
+      e["start"] = v.rec.start();
+      e["end"] = v.rec.end();
+      e["checksum"] = v.rec.checksum();
+      const auto ok = checksum_ok(disk.img, v.rec);
+      e["checksum_ok"] = ok ? nlohmann::ordered_json(*ok) : nlohmann::ordered_json(nullptr);
+      list.push_back(std::move(e));
+    });
+    out(list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
+    return kExitOk;
+  }
+
+  // A table per catalogue; with -R each under its path, sub-catalogues after their parent.
+  struct Block {
+    std::string path;
+    std::vector<std::vector<std::string>> rows;
+    bool entered = true;
+  };
+  std::vector<Block> blocks;
+  std::vector<size_t> open;  // blocks of the catalogues on the current path, innermost last
+  blocks.push_back({joined(start->path), {}});
+  open.push_back(0);
+  walk_tree(disk.img, start->stack, start->path, a.recursive, [&](const Visit& v) {
+    // The visit order is depth first: a record at depth d belongs to the d-th open block.
+    const size_t depth = v.path.size() - start->path.size() - 1;
+    open.resize(depth + 1);
+    blocks[open.back()].rows.push_back(table_row(v.rec, v.row, today));
+    if (a.recursive && v.rec.is_catalogue()) {
+      blocks.push_back({joined(v.path), {}});
+      open.push_back(blocks.size() - 1);
+    }
+  }, [&](const Visit&, Skip) {
+    // Heard right after the visit of that catalogue record: its block is the last one.
+    blocks.back().entered = false;
+  });
+  bool first = true;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    if (!blocks[i].entered) continue;
+    if (a.recursive) {
+      if (!first) out("\n");
+      out((blocks[i].path.empty() ? std::string("/") : blocks[i].path) + ":\n");
+    }
+    first = false;
+    print_table(blocks[i].rows);
+  }
+  return kExitOk;
+}
+
+int cmd_cat(const CatArgs& a) {
+  std::string error;
+  const auto opt = options_from(a.form, error);
+  if (!opt) {
+    complain(error);
+    return kExitUsage;
+  }
+  LoadedDisk disk;
+  if (!load_disk(a.image, disk)) return kExitNoImage;
+  const auto found = find_entry(disk.img, a.entry, error);
+  if (!found) {
+    complain(a.image + ": " + error);
+    return kExitNotFound;
+  }
+  const CopyResult r = COPY_BUF(disk.img, found->rec, *opt, FIL_DAT(found->rec, today_text()));
+  const std::string bytes = a.dump ? DAMP_TXT(r.BUF_FIL, opt->win) : r.BUF_FIL;
+  out(bytes);
+  std::fflush(stdout);
+  if (r.ERR_COP != kCopyOk)
+    complain(a.image + ": " + joined(found->path) + ": " + damage_text(r.ERR_COP));
+  return r.ERR_COP;
+}
+
+std::string damage_text(int err_cop) {
+  switch (err_cop) {
+    case kCopyBadFirst: return "bad first-sector address in the catalogue record (ERR_COP 1)";
+    case kCopyBadFat: return "bad FAT chain (ERR_COP 2)";
+    case kCopyShort: return "the image ends before the chain does (ERR_COP 3)";
+    default: return "sound";
+  }
+}
+
+}  // namespace odi::cli

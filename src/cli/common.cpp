@@ -1,0 +1,236 @@
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+
+#include "cli/cli.h"
+#include "image/chain.h"
+#include "state/cp1251.h"
+
+namespace odi::cli {
+
+std::optional<Options> options_from(const FormFlags& flags, std::string& error) {
+  Options o;
+  o.bin = flags.type == "bin";
+  o.rom = flags.type == "rom";
+  o.rks = flags.type == "rks";
+  o.txt = flags.type == "txt";
+  if (!(o.bin || o.rom || o.rks || o.txt)) {
+    error = "--type must be bin, rom, rks or txt";
+    return std::nullopt;
+  }
+  o.win = flags.codepage == "win";
+  o.dos = flags.codepage == "dos";
+  if (!o.win && !o.dos && flags.codepage != "none") {
+    error = "--codepage must be win, dos or none";
+    return std::nullopt;
+  }
+  o.koi8 = flags.koi8;
+  o.koi7 = flags.koi7;
+  if (!o.koi8 && !o.koi7) {
+    // The panel never lets both go: one of them is always the source of a text.
+    error = "--no-koi8 and --no-koi7 together leave no source code for a text";
+    return std::nullopt;
+  }
+  return o;
+}
+
+void complain(std::string_view message) {
+  std::string line = "odi: ";
+  line += message;
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet, std::string* why) {
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) {
+    if (why) *why = "is a folder, not an image";
+    if (!quiet) complain(path.string() + ": is a folder, not an image");
+    return false;
+  }
+  LoadedImage li = read_image_file(path);
+  if (!li.ok()) {
+    if (why) *why = li.error;
+    if (!quiet) complain(path.string() + ": cannot open: " + li.error);
+    return false;
+  }
+  disk.path = path;
+  disk.bytes = std::move(li.bytes);
+  disk.img = Image(disk.bytes);
+  return true;
+}
+
+std::string entry_name(const Record& rec) {
+  return cp1251_to_utf8(NAM_WIN(trim_spaces(rec.name_field())));
+}
+
+std::string entry_short_name(const Record& rec) {
+  // Convert the whole field at once (12 bytes: the "prn" rule never fires) and split it after.
+  const std::string conv = NAM_WIN(rec.name_field());
+  const std::string_view v(conv);
+  std::string out = cp1251_to_utf8(trim_spaces(v.substr(0, 8)));
+  const std::string_view ext = trim_spaces(v.substr(9, 3));
+  if (!ext.empty()) out += "." + cp1251_to_utf8(ext);
+  return out;
+}
+
+std::string row_text(const Record& rec) { return cp1251_to_utf8(list_row(rec)); }
+
+const char* kind_text(const Record& rec) {
+  if (rec.is_file()) return "file";
+  if (rec.is_catalogue()) return "catalogue";
+  return "other";
+}
+
+CatalogueStack root_stack(const Image& img) {
+  CatalogueStack s;
+  s.reset_root(disk_name(img));
+  return s;
+}
+
+namespace {
+
+bool ascii_iequal(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto low = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (low(a[i]) != low(b[i])) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> split_path(std::string_view p) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= p.size()) {
+    const size_t slash = p.find('/', start);
+    const size_t end = slash == std::string_view::npos ? p.size() : slash;
+    if (end > start) parts.emplace_back(p.substr(start, end - start));
+    if (slash == std::string_view::npos) break;
+    start = slash + 1;
+  }
+  return parts;
+}
+
+// The row of `recs` that `component` names, or -1. An exact name wins over one that matches only
+// when the Latin letter case is ignored; among equals the first row wins.
+int match_row(const std::vector<Record>& recs, const std::string& component) {
+  if (component.size() > 1 && component[0] == '#' &&
+      component.find_first_not_of("0123456789", 1) == std::string::npos && component.size() < 9) {
+    const int n = std::stoi(component.substr(1));
+    return n < static_cast<int>(recs.size()) ? n : -1;
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < recs.size(); ++i) {
+      const std::string full = entry_name(recs[i]);
+      const std::string brief = entry_short_name(recs[i]);
+      const bool hit = pass == 0 ? (full == component || brief == component)
+                                 : (ascii_iequal(full, component) || ascii_iequal(brief, component));
+      if (hit) return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+// Follows `parts`; the last one is a catalogue too when `last_is_catalogue`.
+std::optional<Found> follow(const Image& img, const std::vector<std::string>& parts,
+                            bool last_is_catalogue, std::string& error) {
+  Found f;
+  f.stack = root_stack(img);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const std::vector<Record> recs = read_catalogue(img, f.stack.KAT_POS[static_cast<size_t>(f.stack.KAT_LEV)]);
+    const int row = match_row(recs, parts[i]);
+    std::string sofar;
+    for (size_t j = 0; j <= i; ++j) sofar += (j ? "/" : "") + parts[j];
+    if (row < 0) {
+      error = "no entry " + sofar;
+      return std::nullopt;
+    }
+    const Record& rec = recs[static_cast<size_t>(row)];
+    f.path.push_back(entry_name(rec));
+    const bool last = i + 1 == parts.size();
+    if (last && !last_is_catalogue) {
+      if (!rec.is_file()) {
+        error = sofar + " is not a file (" + kind_text(rec) + ")";
+        return std::nullopt;
+      }
+      f.rec = rec;
+      f.row = row;
+      return f;
+    }
+    if (!rec.is_catalogue()) {
+      error = sofar + " is not a catalogue";
+      return std::nullopt;
+    }
+    if (!f.stack.enter(rec, row)) {
+      error = sofar + " lies deeper than 10 catalogue levels";
+      return std::nullopt;
+    }
+    if (last) {
+      f.rec = rec;
+      f.row = row;
+    }
+  }
+  return f;
+}
+
+}  // namespace
+
+std::optional<Found> find_entry(const Image& img, std::string_view entry, std::string& error) {
+  const auto parts = split_path(entry);
+  if (parts.empty()) {
+    error = "empty entry name";
+    return std::nullopt;
+  }
+  return follow(img, parts, false, error);
+}
+
+std::optional<Found> find_catalogue(const Image& img, std::string_view catpath, std::string& error) {
+  return follow(img, split_path(catpath), true, error);
+}
+
+bool is_self_record(const Record& rec, int row, std::int64_t pos) {
+  return row == kMaxRecords - 1 && rec.is_catalogue() &&
+         sector_offset(rec.first_track(), rec.first_sector()) == pos;
+}
+
+void walk_tree(const Image& img, const CatalogueStack& stack, const std::vector<std::string>& path,
+               bool recursive, const std::function<void(const Visit&)>& visit,
+               const std::function<void(const Visit&, Skip)>& skipped) {
+  const std::int64_t pos = stack.KAT_POS[static_cast<size_t>(stack.KAT_LEV)];
+  const std::vector<Record> recs = read_catalogue(img, pos);
+  std::vector<std::string> sub = path;
+  sub.emplace_back();
+  for (size_t i = 0; i < recs.size(); ++i) {
+    const Record& rec = recs[i];
+    const int row = static_cast<int>(i);
+    sub.back() = entry_name(rec);
+    const Visit v{stack, rec, row, sub};
+    visit(v);
+    if (!recursive || !rec.is_catalogue()) continue;
+    if (stack.on_path(sector_offset(rec.first_track(), rec.first_sector()))) {
+      if (skipped) skipped(v, Skip::OnPath);
+      continue;
+    }
+    CatalogueStack inner = stack;
+    if (!inner.enter(rec, row)) {
+      if (skipped) skipped(v, Skip::TooDeep);
+      continue;
+    }
+    walk_tree(img, inner, sub, true, visit, skipped);
+  }
+}
+
+std::optional<bool> checksum_ok(const Image& img, const Record& rec) {
+  if (!rec.is_file()) return std::nullopt;
+  const ChainWalk w = walk_chain(img, rec);
+  if (w.ERR_COP != kCopyOk) return std::nullopt;
+  std::string body;
+  for (const Piece& p : w.pieces) body += *img.read(p.offset, p.length);
+  return monitor_checksum(body) == rec.checksum();
+}
+
+std::string_view version() { return ODI_VERSION; }
+
+}  // namespace odi::cli

@@ -1,0 +1,363 @@
+// odi extract: files out of one image or out of whole collections, through the very code of the
+// window's copy button (copy_entry), so folders, names and bytes are the same.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "cli/commands.h"
+#include "extract/target.h"
+
+namespace odi::cli {
+
+namespace {
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string s;
+  for (const auto& p : parts) s += (s.empty() ? "" : "/") + p;
+  return s;
+}
+
+bool has_odi_suffix(const fs::path& p) {
+  const std::string n = p.filename().string();
+  if (n.size() < 4) return false;
+  std::string tail = n.substr(n.size() - 4);
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return tail == ".odi";
+}
+
+std::string plural(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// One image to extract.
+struct Task {
+  fs::path image;
+  // What copy_entry is told the image is called: the image itself, or (with -o) a name whose
+  // target root is the folder asked for, since the root is the image path without ".odi".
+  fs::path place;
+  std::vector<std::string> entries;  // empty: the root's files (or everything with --all)
+};
+
+struct Outcome {
+  std::vector<std::string> reports;  // lines for stderr, in the order they happened
+  std::size_t files = 0, bytes = 0, damaged = 0, kept = 0;
+  bool not_read = false;   // the image could not be opened or placed
+  bool not_found = false;  // an ENTRY was not there
+  bool failed = false;     // a folder or a file could not be written
+};
+
+// The progress line on a terminal and the ordered reports.
+class Reporter {
+ public:
+  Reporter(std::size_t images, bool progress) : results_(images), done_(images), progress_(progress) {}
+
+  void file_done(std::size_t bytes) {
+    std::lock_guard lock(m_);
+    ++files_;
+    bytes_ += bytes;
+    draw(false);
+  }
+  void image_started(const fs::path& image) {
+    std::lock_guard lock(m_);
+    current_ = image.filename().string();
+    draw(true);
+  }
+  // Reports go out in the order of the images, whatever order the jobs finish in.
+  void image_done(std::size_t index, Outcome o) {
+    std::lock_guard lock(m_);
+    results_[index] = std::move(o);
+    done_[index] = true;
+    ++images_done_;
+    bool cleared = false;
+    while (next_ < results_.size() && done_[next_]) {
+      for (const auto& line : results_[next_].reports) {
+        if (!cleared) clear();
+        cleared = true;
+        complain(line);
+      }
+      ++next_;
+    }
+    draw(true);
+  }
+  void finish() {
+    std::lock_guard lock(m_);
+    clear();
+  }
+  const std::vector<Outcome>& results() const { return results_; }
+
+ private:
+  void clear() {
+    if (progress_ && shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+  void draw(bool force) {
+    if (!progress_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    std::string line = "\r\033[Kimages " + std::to_string(images_done_) + "/" +
+                       std::to_string(results_.size()) + ", files " + std::to_string(files_) +
+                       ", " + std::to_string(bytes_) + " bytes";
+    if (!current_.empty()) line += ", " + current_;
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+  std::mutex m_;
+  std::vector<Outcome> results_;
+  std::vector<bool> done_;
+  std::size_t next_ = 0, images_done_ = 0, files_ = 0, bytes_ = 0;
+  std::string current_;
+  bool progress_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& rep, Outcome& o) {
+  const std::string name = t.image.string();
+  LoadedDisk disk;
+  std::string why;
+  if (!load_disk(t.image, disk, true, &why)) {
+    o.reports.push_back(name + ": cannot open: " + why);
+    o.not_read = true;
+    return;
+  }
+  if (!target_root(t.place)) {
+    o.reports.push_back(name + ": the name does not end in .odi, so there is no folder beside it "
+                               "for the copies; give one with -o");
+    o.failed = true;
+    return;
+  }
+
+  bool gave_up = false;
+  auto copy = [&](const CatalogueStack& stack, const Record& rec, const std::vector<std::string>& path) {
+    if (gave_up) return;
+    const CopyOutcome c = copy_entry(t.place, disk.img, stack, rec, opt, keep);
+    switch (c.status) {
+      case CopyOutcome::Status::Written:
+        ++o.files;
+        o.bytes += c.bytes;
+        if (c.ERR_COP != 0) {
+          ++o.damaged;
+          o.reports.push_back(name + ": " + joined(path) + ": " + damage_text(c.ERR_COP) +
+                              "; written with the error text");
+        }
+        rep.file_done(c.bytes);
+        break;
+      case CopyOutcome::Status::Kept:
+        ++o.kept;
+        break;
+      case CopyOutcome::Status::WriteFailed: {
+        o.failed = true;
+        std::error_code ec;
+        if (!fs::is_directory(*target_root(t.place), ec)) {
+          // Without the root folder nothing of this image can be written: say so once.
+          o.reports.push_back(name + ": cannot make the target folder: " + c.error);
+          gave_up = true;
+        } else {
+          o.reports.push_back(name + ": " + joined(path) + ": cannot write: " + c.error);
+        }
+        break;
+      }
+      case CopyOutcome::Status::BadName:
+      case CopyOutcome::Status::Catalogue:
+        break;
+    }
+  };
+  auto files_below = [&](const CatalogueStack& stack, const std::vector<std::string>& path, bool deep) {
+    walk_tree(
+        disk.img, stack, path, deep,
+        [&](const Visit& v) {
+          if (v.rec.is_file()) copy(v.stack, v.rec, v.path);
+        },
+        [&](const Visit& v, Skip why_not) {
+          if (why_not == Skip::TooDeep) {
+            o.failed = true;
+            o.reports.push_back(name + ": " + joined(v.path) +
+                                ": lies deeper than 10 catalogue levels; not followed");
+          }
+        });
+  };
+
+  if (t.entries.empty()) {
+    files_below(root_stack(disk.img), {}, all);
+    return;
+  }
+  for (const std::string& entry : t.entries) {
+    std::string error;
+    if (const auto cat = find_catalogue(disk.img, entry, error)) {
+      files_below(cat->stack, cat->path, true);
+      continue;
+    }
+    if (const auto file = find_entry(disk.img, entry, error)) {
+      copy(file->stack, file->rec, file->path);
+      continue;
+    }
+    o.reports.push_back(name + ": " + error);
+    o.not_found = true;
+  }
+}
+
+}  // namespace
+
+std::vector<fs::path> collect_images(const std::vector<std::string>& inputs, int& missing) {
+  std::vector<fs::path> images;
+  for (const std::string& in : inputs) {
+    std::error_code ec;
+    const fs::path p(in);
+    if (fs::is_directory(p, ec)) {
+      std::vector<fs::path> found;
+      fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec);
+      for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code e2;
+        if (has_odi_suffix(it->path()) && it->is_regular_file(e2)) found.push_back(it->path());
+      }
+      if (ec) complain(in + ": " + ec.message());
+      std::sort(found.begin(), found.end());
+      images.insert(images.end(), found.begin(), found.end());
+    } else if (fs::exists(p, ec)) {
+      images.push_back(p);
+    } else {
+      complain(in + ": no such file or folder");
+      ++missing;
+    }
+  }
+  return images;
+}
+
+int cmd_extract(const ExtractArgs& a) {
+  std::string error;
+  const auto opt = options_from(a.form, error);
+  if (!opt) {
+    complain(error);
+    return kExitUsage;
+  }
+
+  // The images and where each one's copies go.
+  std::vector<Task> tasks;
+  int missing = 0;
+  bool single_root = false;  // -o ROOT is the root itself
+  if (!a.all) {
+    Task t;
+    t.image = a.inputs.front();
+    t.entries.assign(a.inputs.begin() + 1, a.inputs.end());
+    std::error_code ec;
+    if (!fs::exists(t.image, ec) || fs::is_directory(t.image, ec)) {
+      complain(a.inputs.front() + (fs::is_directory(t.image, ec)
+                                       ? ": is a folder; use --all to extract a collection"
+                                       : ": cannot open: no such file"));
+      return kExitNoImage;
+    }
+    tasks.push_back(std::move(t));
+    single_root = true;
+  } else {
+    for (fs::path& p : collect_images(a.inputs, missing)) tasks.push_back({std::move(p), {}, {}});
+    std::error_code ec;
+    single_root = a.inputs.size() == 1 && !fs::is_directory(a.inputs.front(), ec);
+  }
+
+  if (!a.out_root.empty()) {
+    // The target root is the image path without ".odi", so a root R is reached through "R.odi".
+    fs::path root = fs::path(a.out_root).lexically_normal();
+    while (root.has_parent_path() && root.filename().empty()) root = root.parent_path();
+    if (root.empty() || root.filename().empty()) {
+      complain("-o " + a.out_root + ": not a folder that copies can go into");
+      return kExitUsage;
+    }
+    // The folders above the target roots are ours to make; the roots come with the first copy.
+    std::error_code ec;
+    const fs::path above = single_root ? root.parent_path() : root;
+    if (!above.empty()) fs::create_directories(above, ec);
+    if (ec) {
+      complain("-o " + a.out_root + ": " + ec.message());
+      return kExitProblem;
+    }
+    std::map<std::string, int> taken;  // two images of one name get "name", "name~2", ...
+    for (Task& t : tasks) {
+      if (single_root) {
+        t.place = root.string() + ".odi";
+        continue;
+      }
+      std::string stem = t.image.filename().string();
+      if (has_odi_suffix(t.image)) stem.resize(stem.size() - 4);
+      if (stem.empty()) stem = "^";
+      const int n = ++taken[stem];
+      if (n > 1) stem += "~" + std::to_string(n);
+      t.place = (root / stem).string() + ".odi";
+    }
+  } else {
+    for (Task& t : tasks) t.place = t.image;
+  }
+
+  // Images that land in the same folder (a.odi and a.ODI side by side) go to one job, in order,
+  // so that the result does not depend on the number of jobs.
+  std::vector<std::vector<std::size_t>> units;
+  {
+    std::map<std::string, std::size_t> unit_of;
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+      const auto r = target_root(tasks[i].place);
+      const std::string key = r ? r->lexically_normal().string() : "\n" + std::to_string(i);
+      auto [it, fresh] = unit_of.emplace(key, units.size());
+      if (fresh) units.emplace_back();
+      units[it->second].push_back(i);
+    }
+  }
+
+  unsigned jobs = a.jobs ? a.jobs : std::max(1u, std::thread::hardware_concurrency());
+  jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(units.size(), 1)));
+
+  Reporter rep(tasks.size(), !a.quiet && ::isatty(STDERR_FILENO));
+  std::atomic<std::size_t> next{0};
+  auto worker = [&] {
+    for (std::size_t u; (u = next++) < units.size();) {
+      for (std::size_t i : units[u]) {
+        rep.image_started(tasks[i].image);
+        Outcome o;
+        run_task(tasks[i], *opt, a.all, a.no_clobber, rep, o);
+        rep.image_done(i, std::move(o));
+      }
+    }
+  };
+  if (jobs <= 1) {
+    worker();
+  } else {
+    std::vector<std::thread> pool;
+    for (unsigned j = 0; j < jobs; ++j) pool.emplace_back(worker);
+    for (auto& th : pool) th.join();
+  }
+  rep.finish();
+
+  Outcome sum;
+  std::size_t not_read = static_cast<std::size_t>(missing);
+  for (const Outcome& o : rep.results()) {
+    sum.files += o.files;
+    sum.bytes += o.bytes;
+    sum.damaged += o.damaged;
+    sum.kept += o.kept;
+    sum.not_found |= o.not_found;
+    sum.failed |= o.failed;
+    not_read += o.not_read ? 1 : 0;
+  }
+  if (!a.quiet) {
+    std::string line = plural(tasks.size(), "image", "images") + ", " +
+                       plural(sum.files, "file", "files") + ", " +
+                       plural(sum.bytes, "byte", "bytes") + " written, " +
+                       plural(sum.damaged, "damaged entry", "damaged entries");
+    if (sum.kept) line += ", " + plural(sum.kept, "existing file", "existing files") + " kept";
+    if (not_read) line += ", " + plural(not_read, "image", "images") + " not read";
+    complain(line);
+  }
+  if (!a.all && not_read) return kExitNoImage;
+  if (sum.not_found) return kExitNotFound;
+  if (sum.damaged || sum.failed || not_read) return kExitProblem;
+  return kExitOk;
+}
+
+}  // namespace odi::cli

@@ -1,0 +1,96 @@
+// odi: the command line. Parsing only; the commands live in their own files.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "cli/commands.h"
+
+namespace {
+
+using namespace odi::cli;
+
+void add_form_flags(CLI::App* cmd, FormFlags& f) {
+  cmd->add_option("--type", f.type, "Form of the file: bin, rom, rks or txt")
+      ->check(CLI::IsMember({"bin", "rom", "rks", "txt"}))
+      ->capture_default_str();
+  cmd->add_option("--codepage", f.codepage, "Code page of a text: win, dos or none")
+      ->check(CLI::IsMember({"win", "dos", "none"}))
+      ->capture_default_str();
+  cmd->add_flag("--koi8,!--no-koi8", f.koi8, "Read a text as KOI-8 (on by default)");
+  cmd->add_flag("--koi7,!--no-koi7", f.koi7, "Read a text as KOI-7 too (off by default)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"odi - files of Specialist MX floppy-disk images (ODI, MX_DOS)", "odi"};
+  app.set_version_flag("--version", std::string("odi ") + std::string(version()));
+  app.require_subcommand(1);
+  app.footer(
+      "Exit status: 0 done; 1 damage or other problems found (extract, check); cat: the\n"
+      "extraction's error code 0-3; 64 usage error; 65 entry not found or not a file;\n"
+      "66 image cannot be opened. See odi(1).");
+
+  std::string info_image;
+  auto* info = app.add_subcommand("info", "Show the DOS version text and the disk name");
+  info->add_option("IMAGE", info_image, "ODI image file")->required();
+
+  LsArgs ls;
+  auto* lsc = app.add_subcommand("ls", "List the entries of the root catalogue or of CATPATH");
+  lsc->add_flag("--json", ls.json, "One JSON array of entries");
+  lsc->add_flag("-R,--recursive", ls.recursive, "Follow sub-catalogues (down to level 10)");
+  lsc->add_option("IMAGE", ls.image, "ODI image file")->required();
+  lsc->add_option("CATPATH", ls.catpath, "Catalogue path, \"/\"-separated");
+
+  CatArgs cat;
+  auto* catc = app.add_subcommand("cat", "Write the bytes a copy of ENTRY would hold to stdout");
+  add_form_flags(catc, cat.form);
+  catc->add_flag("--dump", cat.dump, "Show the result as a hex dump, as the preview does");
+  catc->add_option("IMAGE", cat.image, "ODI image file")->required();
+  catc->add_option("ENTRY", cat.entry, "Entry path: NAME     EXT, NAME.EXT or #ROW per level")
+      ->required();
+
+  ExtractArgs ex;
+  auto* exc = app.add_subcommand(
+      "extract",
+      "Copy files out of images, where and as the window's copy button puts them.\n"
+      "  odi extract [OPTS] [-o ROOT] IMAGE [ENTRY...]\n"
+      "  odi extract [OPTS] [-o ROOT] --all IMAGE|FOLDER...");
+  add_form_flags(exc, ex.form);
+  exc->add_flag("--all", ex.all, "Every file at every level of every image given or found");
+  exc->add_option("-o,--output", ex.out_root,
+                  "Target root instead of the folder beside the image (several images: ROOT/NAME)");
+  exc->add_flag("--no-clobber", ex.no_clobber, "Keep files that exist already");
+  exc->add_flag("-q,--quiet", ex.quiet, "No progress line and no summary");
+  exc->add_option("-j,--jobs", ex.jobs, "Images extracted at once (default: one per core)")
+      ->check(CLI::Range(1u, 1024u));
+  exc->add_option("INPUTS", ex.inputs, "IMAGE [ENTRY...], or with --all IMAGE|FOLDER...")
+      ->required();
+
+  CheckArgs ck;
+  auto* ckc = app.add_subcommand("check", "Look for damage in images; silent for sound ones");
+  ckc->add_flag("--json", ck.json, "One JSON object per image, one per line");
+  ckc->add_option("INPUTS", ck.inputs, "IMAGE|FOLDER...")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);  // --help, --version
+  } catch (const CLI::ParseError& e) {
+    complain(std::string(e.what()) + " (see odi --help)");
+    return kExitUsage;
+  }
+
+  try {
+    if (info->parsed()) return cmd_info(info_image);
+    if (lsc->parsed()) return cmd_ls(ls);
+    if (catc->parsed()) return cmd_cat(cat);
+    if (exc->parsed()) return cmd_extract(ex);
+    if (ckc->parsed()) return cmd_check(ck);
+  } catch (const std::exception& e) {
+    complain(e.what());
+    return kExitProblem;
+  }
+  return kExitUsage;
+}
