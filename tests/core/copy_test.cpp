@@ -1,0 +1,123 @@
+// The whole copy of an entry: folders beside the image, names, atomic writes, failures.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "builder/odibuild.h"
+#include "extract/copy_buf.h"
+#include "extract/target.h"
+
+using namespace odi;
+using odibuild::DiskBuilder;
+using odibuild::fileSpec;
+
+namespace {
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    path = fs::temp_directory_path() / ("odi-copy-" + std::to_string(::getpid()) + "-" +
+                                        std::to_string(counter++));
+    fs::create_directories(path);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  static inline int counter = 0;
+};
+
+std::string slurp(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+struct Disk {
+  DiskBuilder d;
+  odibuild::Cat docs;
+  Disk() {
+    d.addFile(d.root(), fileSpec("GAME", "COM", 0x9000, std::string(1500, 'g')));
+    docs = d.addCatalogue(d.root(), "DOCS");
+    d.addFile(docs, fileSpec("LETTER", "TXT", 0x1100, "\xF0\xD2\xC9\xD7\xC5\xD4\xFF"));
+  }
+};
+
+}  // namespace
+
+TEST(Copy, WritesBesideTheImageInCatalogueFolders) {
+  TempDir t;
+  Disk disk;
+  const fs::path image = t.path / "disk1.ODI";
+  const Image img(disk.d.image());
+  CatalogueStack st;
+  st.reset_root("DISK");
+  const auto root = read_catalogue(img, kRootOffset);
+
+  Options bin;
+  bin.txt = false;
+  bin.bin = true;
+  CopyOutcome o = copy_entry(image, img, st, root[0], bin);
+  EXPECT_EQ(o.status, CopyOutcome::Status::Written);
+  EXPECT_EQ(o.path, t.path / "disk1" / "GAME     COM.bin");
+  EXPECT_EQ(slurp(o.path), std::string(1500, 'g'));
+
+  // A catalogue entry: the folders exist afterwards, nothing else.
+  EXPECT_EQ(copy_entry(image, img, st, root[1], bin).status, CopyOutcome::Status::Catalogue);
+
+  ASSERT_TRUE(st.enter(root[1], 1));
+  const auto docs = read_catalogue(img, st.KAT_POS[1]);
+  Options dos7;
+  dos7.win = false;
+  dos7.dos = dos7.koi7 = true;
+  fs::remove_all(t.path / "disk1");  // a level deleted meanwhile is made again
+  o = copy_entry(image, img, st, docs[0], dos7);
+  EXPECT_EQ(o.path, t.path / "disk1" / "DOCS" / "LETTER   TXTd7.txt");
+  EXPECT_EQ(slurp(o.path), COPY_BUF(img, docs[0], dos7, FIL_DAT(docs[0], "")).BUF_FIL);
+}
+
+TEST(Copy, ReplacesWholeAndRefusesBadNames) {
+  TempDir t;
+  Disk disk;
+  const Image img(disk.d.image());
+  CatalogueStack st;
+  st.reset_root("DISK");
+  const auto root = read_catalogue(img, kRootOffset);
+  Options bin;
+  bin.txt = false;
+  bin.bin = true;
+  fs::create_directories(t.path / "d");
+  std::ofstream(t.path / "d" / "GAME     COM.bin") << std::string(5000, 'z');
+  const CopyOutcome o = copy_entry(t.path / "d.odi", img, st, root[0], bin);
+  EXPECT_EQ(slurp(o.path), std::string(1500, 'g'));  // no tail of the longer file
+
+  EXPECT_EQ(copy_entry(t.path / "d.odi1", img, st, root[0], bin).status,
+            CopyOutcome::Status::BadName);
+  EXPECT_FALSE(fs::exists(t.path / "d.odi1"));
+  EXPECT_EQ(copy_entry(t.path / "d.odi", img, st, root[0], bin, true).status,
+            CopyOutcome::Status::Kept);
+}
+
+TEST(Copy, FileSystemFailuresLeaveNothingPartial) {
+  TempDir t;
+  Disk disk;
+  const Image img(disk.d.image());
+  CatalogueStack st;
+  st.reset_root("DISK");
+  const auto root = read_catalogue(img, kRootOffset);
+  Options bin;
+  bin.txt = false;
+  bin.bin = true;
+
+  // The target root exists as a file.
+  std::ofstream(t.path / "a") << "not a folder";
+  CopyOutcome o = copy_entry(t.path / "a.odi", img, st, root[0], bin);
+  EXPECT_EQ(o.status, CopyOutcome::Status::WriteFailed);
+  EXPECT_FALSE(o.error.empty());
+  EXPECT_EQ(slurp(t.path / "a"), "not a folder");
+
+  // The output file name is taken by a folder.
+  fs::create_directories(t.path / "b" / "GAME     COM.bin");
+  o = copy_entry(t.path / "b.odi", img, st, root[0], bin);
+  EXPECT_EQ(o.status, CopyOutcome::Status::WriteFailed);
+  EXPECT_TRUE(fs::is_directory(t.path / "b" / "GAME     COM.bin"));
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(t.path / "b")) ++files;
+  EXPECT_EQ(files, 1u);  // no temporary left behind
+}
