@@ -63,11 +63,18 @@ FormV* FormV::showContent(const QString& caption, const std::string& content) {
 // copies included, so every byte must stay visible as exactly one character:
 //  - CR LF, a lone CR and a lone LF each end a line (the program's own txt copies use CR LF);
 //  - TAB stays a tab;
-//  - 00h..1Fh otherwise, and 7Fh, appear as their control-picture symbols (U+2400 + code,
-//    U+2421 for 7Fh), so a NUL neither ends the text nor vanishes and can be told apart from
-//    any printable CP1251 character;
+//  - the other codes 01h..1Fh and 7Fh show as the pictures a DOS screen gives them
+//    (☺ ☻ ♥ ... ▼, ⌂), which every Cyrillic monospace font carries; 00h, blank on a DOS
+//    screen, shows as "□" so that a NUL neither ends the text nor vanishes;
 //  - all other bytes are CP1251 characters (98h, undefined there, shows as U+0098).
+// Three of the pictures (•, ¶, §) are also CP1251 characters; the dump preview is the place for
+// telling bytes apart exactly.
 QString FormV::viewText(const std::string& cp1251) {
+  static constexpr char16_t kControlPictures[32] = {
+      u'\u25A1', u'\u263A', u'\u263B', u'\u2665', u'\u2666', u'\u2663', u'\u2660', u'\u2022',
+      u'\u25D8', u'\t',     u'\n',     u'\u2642', u'\u2640', u'\n',     u'\u266B', u'\u263C',
+      u'\u25BA', u'\u25C4', u'\u2195', u'\u203C', u'\u00B6', u'\u00A7', u'\u25AC', u'\u21A8',
+      u'\u2191', u'\u2193', u'\u2192', u'\u2190', u'\u221F', u'\u2194', u'\u25B2', u'\u25BC'};
   const std::string utf8 = odi::cp1251_to_utf8(cp1251);
   const QString in = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
   QString out;
@@ -77,12 +84,10 @@ QString FormV::viewText(const std::string& cp1251) {
     if (c == u'\r') {
       out += QChar(u'\n');
       if (i + 1 < in.size() && in.at(i + 1) == QChar(u'\n')) ++i;
-    } else if (c == u'\n' || c == u'\t') {
-      out += QChar(c);
     } else if (c < 0x20) {
-      out += QChar(static_cast<char16_t>(0x2400 + c));
+      out += QChar(kControlPictures[c]);
     } else if (c == 0x7F) {
-      out += QChar(u'\u2421');
+      out += QChar(u'\u2302');
     } else {
       out += QChar(c);
     }
