@@ -129,6 +129,11 @@ class TstFormV : public QObject {
     };
     const QList<int> design = margins();
     QCOMPARE(design, (QList<int>{4, 4, 5, 5}));
+    // Too low for the box (as while minimised): its height is left alone, only the width follows.
+    v->resize(300, 6);
+    QTRY_COMPARE(v->size(), QSize(300, 6));
+    QCOMPARE(textV()->height(), 353);
+    QCOMPARE(textV()->width(), 300 - 4 - 5);
     for (QSize size : {QSize(1100, 800), QSize(300, 150), QSize(738, 362)}) {
       v->resize(size);
       QTRY_COMPARE(v->size(), size);
