@@ -314,17 +314,6 @@ class TstFormH : public QObject {
     QCOMPARE(h->windowTitle(), kEdit);
     QVERIFY(!btn("ComSAVE")->isEnabled());
   }
-
-  void closingOtherWindowsLeavesHelpOpen() {
-    auto* main = new QWidget;
-    main->setAttribute(Qt::WA_DeleteOnClose);
-    main->show();
-    FormH* h = FormH::showHelp();
-    main->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(h->isVisible());
-    QCOMPARE(FormH::instance(), h);
-  }
 };
 
 HELPVIEW_TEST_MAIN(TstFormH)
