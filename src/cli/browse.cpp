@@ -79,7 +79,11 @@ std::vector<std::string> table_row(const Record& rec, int row, const std::string
 int cmd_info(const std::string& image) {
   LoadedDisk disk;
   if (!load_disk(image, disk)) return kExitNoImage;
-  out("version: " + cp1251_to_utf8(VER_DOS(disk.img)) + "\n");
+  // The version is 13 bytes from the signature on; a disk may pad it with NUL bytes, which end
+  // the text as they end a label's.
+  std::string ver = VER_DOS(disk.img);
+  ver = ver.substr(0, ver.find('\0'));
+  out("version: " + cp1251_to_utf8(ver) + "\n");
   out("disk name: " + cp1251_to_utf8(disk_name(disk.img)) + "\n");
   return kExitOk;
 }

@@ -1,0 +1,113 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "state/cp1251.h"
+
+namespace clitest {
+
+using namespace odibuild;
+
+Result run_odi(const std::vector<std::string>& args) {
+  TempDir io;
+  const std::string out = (io / "out").string(), err = (io / "err").string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(in, 0);
+    dup2(o, 1);
+    dup2(e, 2);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(ODI_EXE));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(ODI_EXE, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Result r;
+  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = slurp(out);
+  r.err = slurp(err);
+  return r;
+}
+
+TempDir::TempDir() {
+  std::random_device rd;
+  path_ = fs::temp_directory_path() / ("odi-cli-test-" + std::to_string(rd()) + std::to_string(rd()));
+  fs::create_directories(path_);
+}
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string slurp(const fs::path& file) {
+  std::ifstream f(file, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void spit(const fs::path& file, const std::string& bytes) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+std::map<std::string, std::string> tree(const fs::path& root) {
+  std::map<std::string, std::string> t;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file()) t[fs::relative(e.path(), root).string()] = slurp(e.path());
+  return t;
+}
+
+std::string cp1251(const std::string& utf8) { return odi::utf8_to_cp1251(utf8); }
+
+FileSpec file_spec(std::string name, std::string ext, Date date, std::uint16_t start,
+                   std::string body) {
+  FileSpec f;
+  f.name = std::move(name);
+  f.ext = std::move(ext);
+  f.date = date;
+  f.start = start;
+  f.body = std::move(body);
+  return f;
+}
+
+DiskBuilder nested_disk() {
+  DiskBuilder disk;
+  disk.setDiskName("WORK");
+  disk.addFile(disk.root(), file_spec("README", "TXT", Date::of(1, 9, 92), 0x1100,
+                                      koi8Text("Привет, мир!\n\tвторая строка\n") + "\xFF"));
+  const Cat games = disk.addCatalogue(disk.root(), koi8("ИГРЫ"), Date::of(2, 9, 92));
+  std::string bin;
+  for (int i = 0; i < 2500; ++i) bin += static_cast<char>(i * 7 + 3);
+  disk.addFile(games, file_spec("TETRIS", "COM", Date::of(3, 10, 93), 0x9000, bin));
+  const Cat old = disk.addCatalogue(games, "OLD", Date::of(4, 11, 94));
+  disk.addFile(old, file_spec("DEEP", "TXT", Date::of(5, 12, 95), 0x1100,
+                              koi7Text("ГЛУБОКО\nВНИЗУ\n") + "\xFF"));
+  disk.addFile(disk.root(), file_spec("BIN2", "DAT", Date::of(31, 12, 99), 0,
+                                      std::string(1024, '\xC3')));
+  return disk;
+}
+
+DiskBuilder damaged_disk() {
+  DiskBuilder disk;
+  disk.setDiskName("BAD");
+  const File broken =
+      disk.addFile(disk.root(), file_spec("BROKEN", "BIN", {}, 0, std::string(3000, 'x')));
+  disk.addFile(disk.root(), file_spec("GOOD", "BIN", {}, 0, "good"));
+  disk.setFatCell(disk.chain(broken)[1], 5, 0);  // track 0 holds no file sector
+  return disk;
+}
+
+}  // namespace clitest

@@ -1,0 +1,54 @@
+// Running odi as a process, and the disks the tests share.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "builder/odibuild.h"
+
+namespace clitest {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int rc = -1;
+  std::string out, err;
+};
+// Runs the built odi with `args` (stdin empty, stdout and stderr captured).
+Result run_odi(const std::vector<std::string>& args);
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& s) const { return path_ / s; }
+
+ private:
+  fs::path path_;
+};
+
+std::string slurp(const fs::path& file);
+void spit(const fs::path& file, const std::string& bytes);
+// Every file below `root`: path relative to root -> content.
+std::map<std::string, std::string> tree(const fs::path& root);
+
+// UTF-8 text in the code page the core writes its own texts in (CP1251).
+std::string cp1251(const std::string& utf8);
+
+// A file of `body` loaded at `start`.
+odibuild::FileSpec file_spec(std::string name, std::string ext, odibuild::Date date,
+                             std::uint16_t start, std::string body);
+
+// WORK: README TXT (KOI-8 text) and BIN2 DAT (1024 bytes) at the root; catalogue ИГРЫ with
+// TETRIS COM (2500 bytes) and catalogue OLD with DEEP TXT (KOI-7 text). Every sub-catalogue
+// keeps its own record in slot 31, as real disks do.
+odibuild::DiskBuilder nested_disk();
+// One root file BROKEN BIN whose chain runs into a FAT cell that names no sector, beside a
+// sound file GOOD BIN.
+odibuild::DiskBuilder damaged_disk();
+
+}  // namespace clitest
