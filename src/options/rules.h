@@ -100,6 +100,9 @@ class Rules {
 class Panel : public Controls {
  public:
   Panel();
+  // The rules point at this panel: a copy would point at the original.
+  Panel(const Panel&) = delete;
+  Panel& operator=(const Panel&) = delete;
 
   Rules rules{*this};
 
