@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "extract/target.h"
 #include "harness.h"
+#include "image/catalogue.h"
 
 using namespace clitest;
 using namespace odibuild;
@@ -38,6 +40,44 @@ TEST(Extract, NestedDiskBesideTheImageMatchesCat) {
   EXPECT_EQ(run_odi({"extract", "-q", "--type", "rks", "--codepage", "dos", "--all", image}).rc, 0);
   EXPECT_EQ(slurp(dir / "nested/ИГРЫ/TETRIS   COMd.rks"),
             run_odi({"cat", "--type", "rks", image, "ИГРЫ/TETRIS.COM"}).out);
+}
+
+// What copying every file in the window gives: the copy button's code, catalogue by catalogue.
+void window_copy_all(const fs::path& image, const odi::Image& img, odi::CatalogueStack& stack) {
+  const auto recs = odi::read_catalogue(img, stack.KAT_POS[static_cast<size_t>(stack.KAT_LEV)]);
+  for (size_t i = 0; i < recs.size(); ++i) {
+    const odi::Record& rec = recs[i];
+    if (rec.is_file()) odi::copy_entry(image, img, stack, rec, odi::Options{});
+    if (!rec.is_catalogue() ||
+        stack.on_path(odi::sector_offset(rec.first_track(), rec.first_sector())))
+      continue;
+    odi::CatalogueStack inner = stack;
+    if (inner.enter(rec, static_cast<int>(i))) window_copy_all(image, img, inner);
+  }
+}
+
+void expect_same_as_window(const fs::path& image, const TempDir& scratch) {
+  const std::string bytes = slurp(image);
+  const odi::Image img(bytes);
+  const fs::path copy = scratch / "window.odi";
+  fs::copy_file(image, copy);
+  odi::CatalogueStack stack;
+  stack.reset_root(odi::disk_name(img));
+  window_copy_all(copy, img, stack);
+  run_odi({"extract", "-q", "--all", "-o", (scratch / "odi").string(), image.string()});
+  EXPECT_FALSE(tree(scratch / "window").empty());
+  EXPECT_EQ(tree(scratch / "odi"), tree(scratch / "window"));
+}
+
+TEST(Extract, SameTreeAsTheWindowsCopyButton) {
+  TempDir dir, scratch;
+  nested_disk().writeTo((dir / "nested.odi").string());
+  expect_same_as_window(dir / "nested.odi", scratch);
+  const char* real = std::getenv("ODI_REAL_DISKS");
+  if (real != nullptr && *real != '\0') {
+    TempDir again;
+    expect_same_as_window(fs::path(real) / "bst_mx.odi", again);
+  }
 }
 
 TEST(Extract, RootFilesOrNamedEntries) {
