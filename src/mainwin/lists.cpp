@@ -45,15 +45,29 @@ void ClickList::mouseDoubleClickEvent(QMouseEvent* e) {
 // ---- DriveList ------------------------------------------------------------------------------
 
 DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
-  quiet_ = true;
-  for (const QStorageInfo& v : QStorageInfo::mountedVolumes()) {
-    if (!v.isValid()) continue;
-    addItem(v.rootPath(), v.rootPath());
-  }
-  quiet_ = false;
+  fill();
   connect(this, &QComboBox::currentIndexChanged, this, [this](int) {
     if (!quiet_) emit Change();
   });
+}
+
+void DriveList::fill() {
+  const QString current = drive();
+  quiet_ = true;
+  clear();
+  for (const QStorageInfo& v : QStorageInfo::mountedVolumes()) {
+    if (v.isValid()) addItem(v.rootPath(), v.rootPath());
+  }
+  if (!current.isEmpty()) {
+    if (findData(current) < 0) addItem(current, current);
+    setCurrentIndex(findData(current));
+  }
+  quiet_ = false;
+}
+
+void DriveList::showPopup() {
+  fill();
+  QComboBox::showPopup();
 }
 
 QString DriveList::drive() const { return currentData().toString(); }

@@ -58,7 +58,12 @@ class DriveList : public QComboBox {
  signals:
   void Change();
 
+ protected:
+  // Volumes come and go: the list is read again each time it opens.
+  void showPopup() override;
+
  private:
+  void fill();
   bool quiet_ = false;
 };
 
