@@ -13,12 +13,25 @@ odi::Options form(int i) {
   o.txt = false;
   o.win = false;
   switch (i) {
-    case 0: o.bin = true; break;
-    case 1: o.rks = true; break;
-    case 2: o.txt = o.win = true; break;
-    case 3: o.txt = o.dos = o.koi7 = true; break;
-    case 4: o.txt = o.win = o.koi7 = true; o.koi8 = false; break;
-    default: o.txt = true; break;  // no code page
+    case 0:
+      o.bin = true;
+      break;
+    case 1:
+      o.rks = true;
+      break;
+    case 2:
+      o.txt = o.win = true;
+      break;
+    case 3:
+      o.txt = o.dos = o.koi7 = true;
+      break;
+    case 4:
+      o.txt = o.win = o.koi7 = true;
+      o.koi8 = false;
+      break;
+    default:
+      o.txt = true;
+      break;  // no code page
   }
   return o;
 }

@@ -23,10 +23,10 @@ inline std::string fuzz_image(const std::uint8_t* data, std::size_t size) {
   return img;
 }
 
-#define FUZZ_CHECK(cond)                                            \
-  do {                                                              \
-    if (!(cond)) {                                                  \
+#define FUZZ_CHECK(cond)                                                            \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
       __builtin_printf("property failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      __builtin_trap();                                             \
-    }                                                               \
+      __builtin_trap();                                                             \
+    }                                                                               \
   } while (0)

@@ -10,7 +10,9 @@ namespace odi::cli {
 
 namespace {
 
-void out(std::string_view s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+void out(std::string_view s) {
+  std::fwrite(s.data(), 1, s.size(), stdout);
+}
 
 // Width on a terminal: one column per code point (the names hold no wide characters).
 size_t columns(std::string_view utf8) {
@@ -41,9 +43,10 @@ std::string joined(const std::vector<std::string>& parts) {
 
 // One catalogue as a table. Addresses and the checksum mean something for files only.
 void print_table(const std::vector<std::vector<std::string>>& rows) {
-  static const std::vector<std::string> head = {"ROW", "NAME", "SIZE", "KIND", "DATE",
-                                                "T/S", "START", "END", "SUM"};
-  static const std::vector<bool> right = {true, false, true, false, false, false, false, false, false};
+  static const std::vector<std::string> head = {"ROW", "NAME",  "SIZE", "KIND", "DATE",
+                                                "T/S", "START", "END",  "SUM"};
+  static const std::vector<bool> right = {true,  false, true,  false, false,
+                                          false, false, false, false};
   std::vector<size_t> width(head.size());
   for (size_t c = 0; c < head.size(); ++c) width[c] = columns(head[c]);
   for (const auto& r : rows)
@@ -133,19 +136,22 @@ int cmd_ls(const LsArgs& a) {
   std::vector<size_t> open;  // blocks of the catalogues on the current path, innermost last
   blocks.push_back({joined(start->path), {}});
   open.push_back(0);
-  walk_tree(disk.img, start->stack, start->path, a.recursive, [&](const Visit& v) {
-    // The visit order is depth first: a record at depth d belongs to the d-th open block.
-    const size_t depth = v.path.size() - start->path.size() - 1;
-    open.resize(depth + 1);
-    blocks[open.back()].rows.push_back(table_row(v.rec, v.row, today));
-    if (a.recursive && v.rec.is_catalogue()) {
-      blocks.push_back({joined(v.path), {}});
-      open.push_back(blocks.size() - 1);
-    }
-  }, [&](const Visit&, Skip) {
-    // Heard right after the visit of that catalogue record: its block is the last one.
-    blocks.back().entered = false;
-  });
+  walk_tree(
+      disk.img, start->stack, start->path, a.recursive,
+      [&](const Visit& v) {
+        // The visit order is depth first: a record at depth d belongs to the d-th open block.
+        const size_t depth = v.path.size() - start->path.size() - 1;
+        open.resize(depth + 1);
+        blocks[open.back()].rows.push_back(table_row(v.rec, v.row, today));
+        if (a.recursive && v.rec.is_catalogue()) {
+          blocks.push_back({joined(v.path), {}});
+          open.push_back(blocks.size() - 1);
+        }
+      },
+      [&](const Visit&, Skip) {
+        // Heard right after the visit of that catalogue record: its block is the last one.
+        blocks.back().entered = false;
+      });
   bool first = true;
   for (size_t i = 0; i < blocks.size(); ++i) {
     if (!blocks[i].entered) continue;
@@ -184,10 +190,14 @@ int cmd_cat(const CatArgs& a) {
 
 std::string damage_text(int err_cop) {
   switch (err_cop) {
-    case kCopyBadFirst: return "bad first-sector address in the catalogue record (ERR_COP 1)";
-    case kCopyBadFat: return "bad FAT chain (ERR_COP 2)";
-    case kCopyShort: return "the image ends before the chain does (ERR_COP 3)";
-    default: return "sound";
+    case kCopyBadFirst:
+      return "bad first-sector address in the catalogue record (ERR_COP 1)";
+    case kCopyBadFat:
+      return "bad FAT chain (ERR_COP 2)";
+    case kCopyShort:
+      return "the image ends before the chain does (ERR_COP 3)";
+    default:
+      return "sound";
   }
 }
 

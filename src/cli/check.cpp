@@ -32,8 +32,12 @@ std::string joined(const std::vector<std::string>& parts) {
 
 // Sector addresses as a person reads them: track/sector, the order the record stores them in
 // reversed, like the list's T/S column.
-std::string ts(int index) { return std::to_string(index / 10) + "/" + std::to_string(index % 10 + 1); }
-std::string ts(int trk, int sec) { return std::to_string(trk) + "/" + std::to_string(sec); }
+std::string ts(int index) {
+  return std::to_string(index / 10) + "/" + std::to_string(index % 10 + 1);
+}
+std::string ts(int trk, int sec) {
+  return std::to_string(trk) + "/" + std::to_string(sec);
+}
 std::string hex4(unsigned v) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "%04X", v & 0xFFFFu);
@@ -46,8 +50,9 @@ class Checker {
 
   std::vector<Problem> run() {
     if (img_.size() < kImageSize)
-      add("short_image", {}, "the image holds " + std::to_string(img_.size()) + " bytes, not " +
-                                 std::to_string(kImageSize));
+      add("short_image", {},
+          "the image holds " + std::to_string(img_.size()) + " bytes, not " +
+              std::to_string(kImageSize));
     if (VER_DOS(img_) == texts::no_version())
       add("no_signature", {}, "no \"Dos_MX\" signature in the first 288 bytes");
     for (int k = 0; k < 12; ++k) owner_[k] = "the DOS and FAT area";
@@ -84,8 +89,10 @@ class Checker {
       const Record& rec = recs[i];
       const int row = static_cast<int>(i);
       sub.back() = entry_name(rec);
-      if (rec.is_file()) file(rec, sub);
-      else if (rec.is_catalogue()) sub_catalogue(stack, rec, row, pos, sub);
+      if (rec.is_file())
+        file(rec, sub);
+      else if (rec.is_catalogue())
+        sub_catalogue(stack, rec, row, pos, sub);
     }
   }
 
@@ -137,14 +144,16 @@ class Checker {
         break;
       case kCopyBadFat:
         if (w.loop) {
-          add("chain_loop", path, "the FAT cell of sector " + ts(last) +
-                                      " leads back to a sector the chain already holds");
+          add("chain_loop", path,
+              "the FAT cell of sector " + ts(last) +
+                  " leads back to a sector the chain already holds");
         } else if (w.bad_sec == 0 && w.bad_trk == 0) {
           add("free_sector", path,
               "sector " + ts(last) + " of the chain is marked free in the FAT");
         } else {
-          add("bad_link", path, "the FAT cell of sector " + ts(last) + " links to " +
-                                    ts(w.bad_trk, w.bad_sec) + ", which is not a sector");
+          add("bad_link", path,
+              "the FAT cell of sector " + ts(last) + " links to " + ts(w.bad_trk, w.bad_sec) +
+                  ", which is not a sector");
         }
         break;
       case kCopyShort:
@@ -152,11 +161,13 @@ class Checker {
         break;
       default:
         if (w.ended_early)
-          add("chain_short", path, "the chain ends after " + std::to_string(w.pieces.size()) +
-                                       " sectors; the size says " + std::to_string(w.n) + "K");
+          add("chain_short", path,
+              "the chain ends after " + std::to_string(w.pieces.size()) +
+                  " sectors; the size says " + std::to_string(w.n) + "K");
         if (w.longer)
           add("chain_long", path,
-              "the chain goes on after its " + std::to_string(w.n) + "th sector, as far as the size says");
+              "the chain goes on after its " + std::to_string(w.n) +
+                  "th sector, as far as the size says");
         break;
     }
 
@@ -165,12 +176,13 @@ class Checker {
     const bool empty = w.n == 0 && ((rec.end() + 1) & 0xFFFF) == rec.start();
     if (!empty) {
       if (len <= 0)
-        add("size_mismatch", path, "end address " + hex4(rec.end()) + " lies below start address " +
-                                       hex4(rec.start()));
+        add("size_mismatch", path,
+            "end address " + hex4(rec.end()) + " lies below start address " + hex4(rec.start()));
       else if ((len + 1023) / 1024 != w.n)
         add("size_mismatch", path,
             "addresses " + hex4(rec.start()) + "-" + hex4(rec.end()) + " need " +
-                std::to_string((len + 1023) / 1024) + "K; the size says " + std::to_string(w.n) + "K");
+                std::to_string((len + 1023) / 1024) + "K; the size says " + std::to_string(w.n) +
+                "K");
     }
 
     // The checksum means something only for a body read whole.
@@ -179,8 +191,8 @@ class Checker {
     for (const Piece& p : w.pieces) body += *img_.read(p.offset, p.length);
     const std::uint16_t sum = monitor_checksum(body);
     if (sum != rec.checksum())
-      add("checksum", path, "checksum " + hex4(sum) + " of the body differs from the stored " +
-                                hex4(rec.checksum()));
+      add("checksum", path,
+          "checksum " + hex4(sum) + " of the body differs from the stored " + hex4(rec.checksum()));
   }
 
   const Image& img_;

@@ -51,7 +51,8 @@ struct LoadedDisk {
 };
 
 // Reads `path`; on failure says why on stderr and returns false.
-bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet = false, std::string* why = nullptr);
+bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet = false,
+               std::string* why = nullptr);
 
 // How an entry is named on the command line and in listings (UTF-8):
 //   the converted trimmed name field, inner spaces kept ("TEST     TXT");
@@ -85,7 +86,7 @@ CatalogueStack root_stack(const Image& img);
 // whole contents. A catalogue is entered only below level 10 and only when it is not already on
 // the path. `skipped` (optional) hears of each catalogue not entered and why.
 struct Visit {
-  const CatalogueStack& stack;          // the catalogue holding the record
+  const CatalogueStack& stack;  // the catalogue holding the record
   const Record& rec;
   int row;
   const std::vector<std::string>& path;  // components from the root, including the record's own

@@ -26,10 +26,10 @@ struct ExtractArgs {
   FormFlags form;
   std::vector<std::string> inputs;  // IMAGE [ENTRY...], or with --all IMAGE|FOLDER...
   bool all = false;
-  std::string out_root;             // -o ROOT; empty: beside each image
+  std::string out_root;  // -o ROOT; empty: beside each image
   bool no_clobber = false;
   bool quiet = false;
-  unsigned jobs = 0;                // 0: one per core
+  unsigned jobs = 0;  // 0: one per core
 };
 
 struct CheckArgs {

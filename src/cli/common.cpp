@@ -75,7 +75,9 @@ std::string entry_short_name(const Record& rec) {
   return out;
 }
 
-std::string row_text(const Record& rec) { return cp1251_to_utf8(list_row(rec)); }
+std::string row_text(const Record& rec) {
+  return cp1251_to_utf8(list_row(rec));
+}
 
 const char* kind_text(const Record& rec) {
   if (rec.is_file()) return "file";
@@ -125,8 +127,9 @@ int match_row(const std::vector<Record>& recs, const std::string& component) {
     for (size_t i = 0; i < recs.size(); ++i) {
       const std::string full = entry_name(recs[i]);
       const std::string brief = entry_short_name(recs[i]);
-      const bool hit = pass == 0 ? (full == component || brief == component)
-                                 : (ascii_iequal(full, component) || ascii_iequal(brief, component));
+      const bool hit = pass == 0
+                           ? (full == component || brief == component)
+                           : (ascii_iequal(full, component) || ascii_iequal(brief, component));
       if (hit) return static_cast<int>(i);
     }
   }
@@ -139,7 +142,8 @@ std::optional<Found> follow(const Image& img, const std::vector<std::string>& pa
   Found f;
   f.stack = root_stack(img);
   for (size_t i = 0; i < parts.size(); ++i) {
-    const std::vector<Record> recs = read_catalogue(img, f.stack.KAT_POS[static_cast<size_t>(f.stack.KAT_LEV)]);
+    const std::vector<Record> recs =
+        read_catalogue(img, f.stack.KAT_POS[static_cast<size_t>(f.stack.KAT_LEV)]);
     const int row = match_row(recs, parts[i]);
     std::string sofar;
     for (size_t j = 0; j <= i; ++j) sofar += (j ? "/" : "") + parts[j];
@@ -186,7 +190,8 @@ std::optional<Found> find_entry(const Image& img, std::string_view entry, std::s
   return follow(img, parts, false, error);
 }
 
-std::optional<Found> find_catalogue(const Image& img, std::string_view catpath, std::string& error) {
+std::optional<Found> find_catalogue(const Image& img, std::string_view catpath,
+                                    std::string& error) {
   return follow(img, split_path(catpath), true, error);
 }
 
@@ -231,6 +236,8 @@ std::optional<bool> checksum_ok(const Image& img, const Record& rec) {
   return monitor_checksum(body) == rec.checksum();
 }
 
-std::string_view version() { return ODI_VERSION; }
+std::string_view version() {
+  return ODI_VERSION;
+}
 
 }  // namespace odi::cli

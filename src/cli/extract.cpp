@@ -55,7 +55,8 @@ struct Outcome {
 // The progress line on a terminal and the ordered reports.
 class Reporter {
  public:
-  Reporter(std::size_t images, bool progress) : results_(images), done_(images), progress_(progress) {}
+  Reporter(std::size_t images, bool progress)
+      : results_(images), done_(images), progress_(progress) {}
 
   void file_done(std::size_t bytes) {
     std::lock_guard lock(m_);
@@ -130,14 +131,16 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
     return;
   }
   if (!target_root(t.place)) {
-    o.reports.push_back(name + ": the name does not end in .odi, so there is no folder beside it "
-                               "for the copies; give one with -o");
+    o.reports.push_back(name +
+                        ": the name does not end in .odi, so there is no folder beside it "
+                        "for the copies; give one with -o");
     o.failed = true;
     return;
   }
 
   bool gave_up = false;
-  auto copy = [&](const CatalogueStack& stack, const Record& rec, const std::vector<std::string>& path) {
+  auto copy = [&](const CatalogueStack& stack, const Record& rec,
+                  const std::vector<std::string>& path) {
     if (gave_up) return;
     const CopyOutcome c = copy_entry(t.place, disk.img, stack, rec, opt, keep);
     switch (c.status) {
@@ -171,7 +174,8 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
         break;
     }
   };
-  auto files_below = [&](const CatalogueStack& stack, const std::vector<std::string>& path, bool deep) {
+  auto files_below = [&](const CatalogueStack& stack, const std::vector<std::string>& path,
+                         bool deep) {
     walk_tree(
         disk.img, stack, path, deep,
         [&](const Visit& v) {

@@ -30,10 +30,17 @@ CopyResult COPY_BUF(const Image& img, const Record& rec, const Options& opt,
   const ChainWalk w = walk_chain(img, rec);
   r.ERR_COP = w.ERR_COP;
   switch (w.ERR_COP) {
-    case kCopyBadFirst: r.BUF_FIL = texts::err_catalogue(); return r;
-    case kCopyBadFat: r.BUF_FIL = texts::err_fat(); return r;
-    case kCopyShort: r.BUF_FIL = texts::err_read(); return r;
-    default: break;
+    case kCopyBadFirst:
+      r.BUF_FIL = texts::err_catalogue();
+      return r;
+    case kCopyBadFat:
+      r.BUF_FIL = texts::err_fat();
+      return r;
+    case kCopyShort:
+      r.BUF_FIL = texts::err_read();
+      return r;
+    default:
+      break;
   }
   if (w.n == 0) return r;  // nothing to read: no frame, no trailer
 

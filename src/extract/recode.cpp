@@ -4,13 +4,20 @@ namespace odi {
 
 unsigned char BYT_HEX(unsigned char c) {
   switch (c) {
-    case 0x0B: return 0x18;
-    case 0x0E: return 0x1A;
-    case 0x0F: return 0x19;
-    case 0x1D: return 0x1B;
-    case 0x1E: return 0x0B;
-    case 0x1C: return '*';
-    default: break;
+    case 0x0B:
+      return 0x18;
+    case 0x0E:
+      return 0x1A;
+    case 0x0F:
+      return 0x19;
+    case 0x1D:
+      return 0x1B;
+    case 0x1E:
+      return 0x0B;
+    case 0x1C:
+      return '*';
+    default:
+      break;
   }
   if ((c >= 0x10 && c <= 0x17) || (c >= 0x80 && c <= 0x86)) return '*';
   return c;

@@ -4,7 +4,8 @@
 //   BYT_HEX  screen control codes: 0Bh->18h, 0Eh->1Ah, 0Fh->19h, 1Dh->1Bh, 1Eh->0Bh;
 //            10h..17h, 1Ch and 80h..86h -> "*"
 //   FIL_WIN  BYT_HEX, then KOI-7 letters (60h..7Eh, when the кои7 option is on), then KOI-8
-//            letters (C0h..FFh, when кои8 is on), all through KOI_WIN; FIL_DOS the same with KOI_DOS
+//            letters (C0h..FFh, when кои8 is on), all through KOI_WIN; FIL_DOS the same with
+//            KOI_DOS
 //   KOD_WIN  only C0h..FFh through KOI_WIN, whatever the options; KOD_DOS with KOI_DOS
 //
 // Each byte is tested by its code as read, so it changes at most once per pass; a second pass of

@@ -25,7 +25,8 @@ std::optional<fs::path> target_root(const fs::path& image_path) {
 
 fs::path target_dir(const fs::path& root, const CatalogueStack& stack) {
   fs::path dir = root;
-  for (int i = 1; i <= stack.KAT_LEV; ++i) dir /= pc_folder_name(stack.KAT_NAM[static_cast<size_t>(i)]);
+  for (int i = 1; i <= stack.KAT_LEV; ++i)
+    dir /= pc_folder_name(stack.KAT_NAM[static_cast<size_t>(i)]);
   return dir;
 }
 

@@ -53,8 +53,8 @@ struct CopyOutcome {
   };
   Status status = Status::Written;
   int ERR_COP = 0;
-  fs::path path;       // the output file (when one was meant)
-  std::string error;   // the system's reason for WriteFailed
+  fs::path path;      // the output file (when one was meant)
+  std::string error;  // the system's reason for WriteFailed
   std::size_t bytes = 0;
 };
 

@@ -94,7 +94,10 @@ bool CatalogueStack::up() {
 
 std::string CatalogueStack::path_text() const {
   std::string s;
-  for (int i = 0; i <= KAT_LEV; ++i) s += "\\" + NAM_WIN(KAT_NAM[static_cast<size_t>(i)]);
+  for (int i = 0; i <= KAT_LEV; ++i) {
+    s += '\\';
+    s += NAM_WIN(KAT_NAM[static_cast<size_t>(i)]);
+  }
   return s;
 }
 

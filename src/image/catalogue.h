@@ -37,9 +37,9 @@ std::string list_row(const Record& rec);
 // The catalogue stack: levels 0..KAT_LEV describe the path from the root to the catalogue shown.
 struct CatalogueStack {
   int KAT_LEV = 0;
-  std::array<std::int64_t, kMaxLevel + 1> KAT_POS{};   // catalogue sector offset per level
-  std::array<std::string, kMaxLevel + 1> KAT_NAM{};    // 0: disk name; n: trimmed 8-byte name
-  std::array<int, kMaxLevel + 1> KAT_IDX{};            // row to select when the level is shown
+  std::array<std::int64_t, kMaxLevel + 1> KAT_POS{};  // catalogue sector offset per level
+  std::array<std::string, kMaxLevel + 1> KAT_NAM{};   // 0: disk name; n: trimmed 8-byte name
+  std::array<int, kMaxLevel + 1> KAT_IDX{};           // row to select when the level is shown
 
   // A newly chosen image starts at the root, row 0.
   void reset_root(std::string disk_name);

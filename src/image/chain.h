@@ -27,8 +27,7 @@ ChainParams FIL_PARAM(const Record& rec);
 // KON_FAT: is (sector, track) an address a chain may hold? AAh (end of chain) with any track, or
 // sector 1..10 on track 1..79. Track 0 holds only the DOS, never a file sector.
 constexpr bool KON_FAT(int sec_num, int trk_num) {
-  return sec_num == kAddressEnd ||
-         (sec_num >= 1 && sec_num <= 10 && trk_num >= 1 && trk_num <= 79);
+  return sec_num == kAddressEnd || (sec_num >= 1 && sec_num <= 10 && trk_num >= 1 && trk_num <= 79);
 }
 
 // Outcome codes of a walk (ERR_COP).
@@ -51,9 +50,9 @@ struct ChainWalk {
   std::vector<Piece> pieces;  // in chain order; what was read before a fault is kept here
   std::uint16_t n = 0;        // the record's sector count
   // What a checker wants to know besides ERR_COP:
-  bool ended_early = false;     // an AAh cell came before the n-th sector (the walk stopped there)
-  bool longer = false;          // the n-th sector's link is another sector, not AAh
-  bool loop = false;            // the FAT led back to a sector already read
+  bool ended_early = false;  // an AAh cell came before the n-th sector (the walk stopped there)
+  bool longer = false;       // the n-th sector's link is another sector, not AAh
+  bool loop = false;         // the FAT led back to a sector already read
   int bad_sec = -1, bad_trk = -1;  // the offending address when ERR_COP is 1 or 2 (not a loop)
   std::int32_t last_len = 1024;    // bytes taken from the last sector read
 };

@@ -16,15 +16,15 @@
 namespace odi {
 
 inline constexpr std::int64_t kSectorSize = 1024;
-inline constexpr std::int64_t kImageSize = 819200;     // C8000h
-inline constexpr std::int64_t kSignatureArea = 288;    // bytes searched for "Dos_MX"
-inline constexpr std::int64_t kVersionLength = 13;     // "Dos_MX V3.6" and two bytes more
+inline constexpr std::int64_t kImageSize = 819200;   // C8000h
+inline constexpr std::int64_t kSignatureArea = 288;  // bytes searched for "Dos_MX"
+inline constexpr std::int64_t kVersionLength = 13;   // "Dos_MX V3.6" and two bytes more
 inline constexpr std::int64_t kDiskNameOffset = 0x2970;
 inline constexpr std::int64_t kDiskNameLength = 6;
-inline constexpr std::int64_t kFatOffset = 0x29B0;     // 800 cells of 2 bytes, one per sector
+inline constexpr std::int64_t kFatOffset = 0x29B0;  // 800 cells of 2 bytes, one per sector
 inline constexpr std::int64_t kFatSize = 1600;
-inline constexpr std::int64_t kRootOffset = 0x3000;    // track 1, sector 3
-inline constexpr int kAddressEnd = 0xAA;               // FAT cell byte 0: last sector of a chain
+inline constexpr std::int64_t kRootOffset = 0x3000;  // track 1, sector 3
+inline constexpr int kAddressEnd = 0xAA;             // FAT cell byte 0: last sector of a chain
 
 // Image offset of a sector: index k = 10 x track + sector - 1, k x 1024. Any byte values are
 // accepted (a record may say anything); the result may then lie outside the image, or below 0.

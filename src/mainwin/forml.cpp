@@ -29,9 +29,11 @@ using odi::opt::Box;
 
 const QString FormL::kCaption = QStringLiteral("v3.3     Kestrel\\Специалист_МХ");
 const QString FormL::kFrmDiskStart = QStringLiteral(
-    "Образ Дискеты        Версия                         Имя дискеты\\каталоги                     Дата: ");
+    "Образ Дискеты        Версия                         Имя дискеты\\каталоги                     "
+    "Дата: ");
 const QString FormL::kFrmDiskHead = QStringLiteral(
-    "Образ Дискеты        Версия                         Имя дискеты\\каталоги                        Дата: ");
+    "Образ Дискеты        Версия                         Имя дискеты\\каталоги                     "
+    "   Дата: ");
 
 namespace {
 
@@ -46,8 +48,12 @@ QString from_cp1251(const std::string& bytes) {
   return QString::fromStdString(odi::cp1251_to_utf8(bytes));
 }
 
-fs::path to_path(const QString& s) { return fs::path(QFile::encodeName(s).toStdString()); }
-QString from_path(const fs::path& p) { return QFile::decodeName(QByteArray::fromStdString(p.string())); }
+fs::path to_path(const QString& s) {
+  return fs::path(QFile::encodeName(s).toStdString());
+}
+QString from_path(const fs::path& p) {
+  return QFile::decodeName(QByteArray::fromStdString(p.string()));
+}
 
 // "Courier New" is not here: a metric-compatible monospace with Cyrillic takes its place.
 QFont mono_font(qreal points) {
@@ -94,8 +100,12 @@ FormL::FormL(const QString& start, QWidget* parent) : QWidget(parent) {
 
 FormL::~FormL() = default;
 
-odi::opt::Rules& FormL::rules() { return panel_->rules; }
-odi::Options FormL::options() const { return panel_->rules.options(); }
+odi::opt::Rules& FormL::rules() {
+  return panel_->rules;
+}
+odi::Options FormL::options() const {
+  return panel_->rules.options();
+}
 
 void FormL::build() {
   setObjectName(QStringLiteral("FormL"));
@@ -188,9 +198,11 @@ void FormL::build() {
                    QStringLiteral(" Тело программы "), false);
   CheckROM = check(FrmTIP, "CheckROM", tw(1380, 240, 675, 255), QStringLiteral("rom"),
                    QStringLiteral(" Тело программы "), false);
-  CheckRKS = check(FrmTIP, "CheckRKS", tw(2640, 240, 675, 255), QStringLiteral("rks"),
-                   QStringLiteral(" Адрес загрузки(старта) + размер программы  + тело программы + контрольная сумма "),
-                   false);
+  CheckRKS = check(
+      FrmTIP, "CheckRKS", tw(2640, 240, 675, 255), QStringLiteral("rks"),
+      QStringLiteral(
+          " Адрес загрузки(старта) + размер программы  + тело программы + контрольная сумма "),
+      false);
   CheckTXT = check(FrmTIP, "CheckTXT", tw(3900, 240, 675, 255), QStringLiteral("txt"),
                    QStringLiteral(" Тело файла + кодировки + прочее  "), true);
   FrmKOD = new QGroupBox(QString::fromUtf8(odi::opt::text::kKodKoi8), this);
@@ -202,7 +214,8 @@ void FormL::build() {
   CheckWIN = check(FrmKOD, "CheckWIN", tw(1380, 240, 675, 255), QStringLiteral("win"),
                    QStringLiteral(" Перекодировка под WINDOWS "), true);
   CheckKOI8 = check(FrmKOD, "CheckKOI8", tw(2640, 240, 795, 255), QStringLiteral("кои8"), {}, true);
-  CheckKOI7 = check(FrmKOD, "CheckKOI7", tw(3900, 240, 855, 255), QStringLiteral("кои7"), {}, false);
+  CheckKOI7 =
+      check(FrmKOD, "CheckKOI7", tw(3900, 240, 855, 255), QStringLiteral("кои7"), {}, false);
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -286,7 +299,9 @@ void FormL::Dir1_Change() {
   CLS_LIST();
 }
 
-void FormL::Dir1_Click() { st_.DIR_COP.clear(); }
+void FormL::Dir1_Click() {
+  st_.DIR_COP.clear();
+}
 
 void FormL::Timer1_Timer() {
   // An empty DIR_COP (after a click in the folder list) or a vanished folder: the list stays.
@@ -352,8 +367,10 @@ void FormL::KAT_LOAD(const odi::Image& img) {
   st_.REC_IDX = List1->currentRow();
 
   const odi::Record& rec = st_.KAT_REC[static_cast<size_t>(st_.REC_IDX)];
-  if (rec.is_catalogue()) r.NET_COPY();
-  else if (rec.is_file()) r.DA_COPY();
+  if (rec.is_catalogue())
+    r.NET_COPY();
+  else if (rec.is_file())
+    r.DA_COPY();
 
   PATH_COPY();
   PATH_KAT();
@@ -380,8 +397,10 @@ void FormL::List1_Click() {
   if (row < 0 || row >= static_cast<int>(st_.KAT_REC.size())) return;
   st_.REC_IDX = row;
   const odi::Record& rec = st_.KAT_REC[static_cast<size_t>(row)];
-  if (rec.is_catalogue()) rules().NET_COPY();
-  else if (rec.is_file()) rules().DA_COPY();
+  if (rec.is_catalogue())
+    rules().NET_COPY();
+  else if (rec.is_file())
+    rules().DA_COPY();
   FIL_DAT();
 }
 
@@ -480,12 +499,16 @@ void FormL::ComCOPY_Click() {
     case odi::CopyOutcome::Status::Written:
     case odi::CopyOutcome::Status::Kept:
       switch (out.ERR_COP) {
-        case odi::kCopyOk: set_copy_result(QStringLiteral("!!!"), {}); break;
+        case odi::kCopyOk:
+          set_copy_result(QStringLiteral("!!!"), {});
+          break;
         case odi::kCopyBadFirst:
           set_copy_result(QStringLiteral("ОШИБКА  KATа"),
                           QStringLiteral(" Ошибка в заголовке файла\\каталога "));
           break;
-        case odi::kCopyBadFat: set_copy_result(QStringLiteral("ОШИБКА  FATа"), {}); break;
+        case odi::kCopyBadFat:
+          set_copy_result(QStringLiteral("ОШИБКА  FATа"), {});
+          break;
         default:
           set_copy_result(QStringLiteral("ОШИБКА  чтения"),
                           QStringLiteral(" Образ дискеты короче, чем нужно "));
@@ -510,4 +533,6 @@ void FormL::FileV_DblClick() {
   FormV::showContent(QStringLiteral("Просмотр  копии  файла\\") + st_.NAM_VIEW, st_.BUF_FIL);
 }
 
-void FormL::ComHLP_Click() { FormH::showHelp(); }
+void FormL::ComHLP_Click() {
+  FormH::showHelp();
+}

@@ -43,9 +43,9 @@ class FormL : public QWidget {
  public:
   // What the procedures hand each other.
   struct MainState {
-    QString DIR_ODI;   // the folder FileL shows
-    QString NAM_ODI;   // the chosen image, without folder
-    QString PATH_ODI;  // DIR_ODI + "/" + NAM_ODI
+    QString DIR_ODI;                   // the folder FileL shows
+    QString NAM_ODI;                   // the chosen image, without folder
+    QString PATH_ODI;                  // DIR_ODI + "/" + NAM_ODI
     odi::CatalogueStack KAT;           // KAT_LEV, KAT_POS, KAT_NAM, KAT_IDX
     std::vector<odi::Record> KAT_REC;  // record i for List1 row i; the last row's slot is blank
     int REC_IDX = 0;

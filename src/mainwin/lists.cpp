@@ -70,7 +70,9 @@ void DriveList::showPopup() {
   QComboBox::showPopup();
 }
 
-QString DriveList::drive() const { return currentData().toString(); }
+QString DriveList::drive() const {
+  return currentData().toString();
+}
 
 void DriveList::showDriveOf(const QString& path) {
   const QString root = QStorageInfo(path).rootPath();
@@ -88,9 +90,8 @@ void DriveList::showDriveOf(const QString& path) {
 
 DirList::DirList(QWidget* parent) : ClickList(parent) {
   // Opening a row makes its folder current: a double-click or Enter.
-  connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
-    setPath(item->data(Qt::UserRole).toString());
-  });
+  connect(this, &QListWidget::itemActivated, this,
+          [this](QListWidgetItem* item) { setPath(item->data(Qt::UserRole).toString()); });
 }
 
 bool DirList::setPath(const QString& path) {
@@ -108,7 +109,7 @@ void DirList::fill() {
   clear();
   // The way down from the root, one row per folder, indented by depth.
   QStringList chain;
-  for (QDir d(path_);; ) {
+  for (QDir d(path_);;) {
     chain.prepend(d.absolutePath());
     if (d.isRoot() || !d.cdUp()) break;
   }
@@ -120,8 +121,8 @@ void DirList::fill() {
     ++depth;
   }
   const int current = count() - 1;
-  const QFileInfoList subs = QDir(path_).entryInfoList(
-      QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+  const QFileInfoList subs =
+      QDir(path_).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
   for (const QFileInfo& fi : subs) {
     auto* item = new QListWidgetItem(QString(depth * 2, QLatin1Char(' ')) + fi.fileName(), this);
     item->setData(Qt::UserRole, fi.absoluteFilePath());

@@ -15,20 +15,30 @@ QtPanel::QtPanel(const Widgets& w, QObject* parent) : QObject(parent), w_(w) {
   }
 }
 
-bool QtPanel::value(Box b) const { return w_.boxes[static_cast<size_t>(b)]->isChecked(); }
+bool QtPanel::value(Box b) const {
+  return w_.boxes[static_cast<size_t>(b)]->isChecked();
+}
 
-void QtPanel::set_value(Box b, bool v) { w_.boxes[static_cast<size_t>(b)]->setChecked(v); }
+void QtPanel::set_value(Box b, bool v) {
+  w_.boxes[static_cast<size_t>(b)]->setChecked(v);
+}
 
 QWidget* QtPanel::widget(Part p) const {
   switch (p) {
-    case Part::FrmTIP: return w_.FrmTIP;
-    case Part::FrmKOD: return w_.FrmKOD;
-    case Part::ComCOPY: return w_.ComCOPY;
-    default: return w_.boxes[static_cast<size_t>(static_cast<int>(p) - 2)];
+    case Part::FrmTIP:
+      return w_.FrmTIP;
+    case Part::FrmKOD:
+      return w_.FrmKOD;
+    case Part::ComCOPY:
+      return w_.ComCOPY;
+    default:
+      return w_.boxes[static_cast<size_t>(static_cast<int>(p) - 2)];
   }
 }
 
-void QtPanel::set_enabled(Part p, bool on) { widget(p)->setEnabled(on); }
+void QtPanel::set_enabled(Part p, bool on) {
+  widget(p)->setEnabled(on);
+}
 
 void QtPanel::set_kod_caption(const std::string& utf8) {
   w_.FrmKOD->setTitle(QString::fromStdString(utf8));

@@ -13,14 +13,30 @@ std::string kod_caption(bool koi8, bool koi7) {
 
 void Rules::click(Box b) {
   switch (b) {
-    case Box::BIN: CheckBIN_Click(); break;
-    case Box::ROM: CheckROM_Click(); break;
-    case Box::RKS: CheckRKS_Click(); break;
-    case Box::TXT: CheckTXT_Click(); break;
-    case Box::DOS: CheckDOS_Click(); break;
-    case Box::WIN: CheckWIN_Click(); break;
-    case Box::KOI8: CheckKOI8_Click(); break;
-    case Box::KOI7: CheckKOI7_Click(); break;
+    case Box::BIN:
+      CheckBIN_Click();
+      break;
+    case Box::ROM:
+      CheckROM_Click();
+      break;
+    case Box::RKS:
+      CheckRKS_Click();
+      break;
+    case Box::TXT:
+      CheckTXT_Click();
+      break;
+    case Box::DOS:
+      CheckDOS_Click();
+      break;
+    case Box::WIN:
+      CheckWIN_Click();
+      break;
+    case Box::KOI8:
+      CheckKOI8_Click();
+      break;
+    case Box::KOI7:
+      CheckKOI7_Click();
+      break;
   }
 }
 
@@ -38,15 +54,26 @@ void Rules::type_click(Box own, Box when_clear, bool frame_first) {
   }
   if (!frame_first) {
     const bool txt = ticked ? own == Box::TXT : when_clear == Box::TXT;
-    if (txt) FRK_TRU(); else FRK_FAL();
+    if (txt)
+      FRK_TRU();
+    else
+      FRK_FAL();
   }
   FLG_KAT = "0";
 }
 
-void Rules::CheckBIN_Click() { type_click(Box::BIN, Box::ROM, true); }
-void Rules::CheckROM_Click() { type_click(Box::ROM, Box::RKS, true); }
-void Rules::CheckRKS_Click() { type_click(Box::RKS, Box::TXT, false); }
-void Rules::CheckTXT_Click() { type_click(Box::TXT, Box::BIN, false); }
+void Rules::CheckBIN_Click() {
+  type_click(Box::BIN, Box::ROM, true);
+}
+void Rules::CheckROM_Click() {
+  type_click(Box::ROM, Box::RKS, true);
+}
+void Rules::CheckRKS_Click() {
+  type_click(Box::RKS, Box::TXT, false);
+}
+void Rules::CheckTXT_Click() {
+  type_click(Box::TXT, Box::BIN, false);
+}
 
 // dos and win exclude each other; the source-code boxes matter only while one of them is ticked.
 // The exclusion comes before the busy test: clearing the other box runs that box's handler in
@@ -55,12 +82,19 @@ void Rules::target_click(Box own, Box other) {
   if (c_.value(own)) c_.set_value(other, false);
   if (busy()) return;
   FLG_KAT = "1";
-  if (c_.value(Box::DOS) || c_.value(Box::WIN)) KOI_TRU(); else KOI_FAL();
+  if (c_.value(Box::DOS) || c_.value(Box::WIN))
+    KOI_TRU();
+  else
+    KOI_FAL();
   FLG_KAT = "0";
 }
 
-void Rules::CheckDOS_Click() { target_click(Box::DOS, Box::WIN); }
-void Rules::CheckWIN_Click() { target_click(Box::WIN, Box::DOS); }
+void Rules::CheckDOS_Click() {
+  target_click(Box::DOS, Box::WIN);
+}
+void Rules::CheckWIN_Click() {
+  target_click(Box::WIN, Box::DOS);
+}
 
 // A text is read as KOI-8, KOI-7 or both, never neither: clearing the last one ticks the other.
 void Rules::source_click(Box own, Box other) {
@@ -77,8 +111,12 @@ void Rules::source_click(Box own, Box other) {
   FLG_KAT = "0";
 }
 
-void Rules::CheckKOI8_Click() { source_click(Box::KOI8, Box::KOI7); }
-void Rules::CheckKOI7_Click() { source_click(Box::KOI7, Box::KOI8); }
+void Rules::CheckKOI8_Click() {
+  source_click(Box::KOI8, Box::KOI7);
+}
+void Rules::CheckKOI7_Click() {
+  source_click(Box::KOI7, Box::KOI8);
+}
 
 void Rules::FRK_TRU() {
   c_.set_enabled(Part::FrmKOD, true);
@@ -135,7 +173,8 @@ Options Rules::options() const {
 
 Panel::Panel() {
   const Options start;
-  values = {start.bin, start.rom, start.rks, start.txt, start.dos, start.win, start.koi8, start.koi7};
+  values = {start.bin, start.rom, start.rks,  start.txt,
+            start.dos, start.win, start.koi8, start.koi7};
 }
 
 bool Panel::usable(Box b) const {

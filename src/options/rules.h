@@ -24,12 +24,22 @@ inline constexpr int kBoxCount = 8;
 
 // What the panel switches on and off.
 enum class Part : int {
-  FrmTIP, FrmKOD,
-  CheckBIN, CheckROM, CheckRKS, CheckTXT, CheckDOS, CheckWIN, CheckKOI8, CheckKOI7,
+  FrmTIP,
+  FrmKOD,
+  CheckBIN,
+  CheckROM,
+  CheckRKS,
+  CheckTXT,
+  CheckDOS,
+  CheckWIN,
+  CheckKOI8,
+  CheckKOI7,
   ComCOPY,
 };
 inline constexpr int kPartCount = 11;
-constexpr Part part_of(Box b) { return static_cast<Part>(static_cast<int>(b) + 2); }
+constexpr Part part_of(Box b) {
+  return static_cast<Part>(static_cast<int>(b) + 2);
+}
 
 // The panel's fixed texts (UTF-8).
 namespace text {

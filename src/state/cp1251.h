@@ -19,6 +19,8 @@ std::string cp1251_to_utf8(std::string_view cp1251);
 std::string utf8_to_cp1251(std::string_view utf8);
 
 // CP1251 text of a UTF-8 literal: for the program's own fixed texts ("ОШИБКА  FATа", ...).
-inline std::string cp1251(std::string_view utf8) { return utf8_to_cp1251(utf8); }
+inline std::string cp1251(std::string_view utf8) {
+  return utf8_to_cp1251(utf8);
+}
 
 }  // namespace odi

@@ -8,8 +8,8 @@ namespace odi::texts {
 
 // Error texts the extraction puts in place of a file's content (two blanks after the first word).
 const std::string& err_catalogue();  // "ОШИБКА  в заголовке каталога": bad first-sector address
-const std::string& err_fat();        // "ОШИБКА  FATа": a bad link or a loop in the FAT
-const std::string& err_read();       // "ОШИБКА  чтения образа": the image ends too early
-const std::string& no_version();     // "нет версии": no "Dos_MX" signature on the disk
+const std::string& err_fat();  // "ОШИБКА  FATа": a bad link or a loop in the FAT
+const std::string& err_read();  // "ОШИБКА  чтения образа": the image ends too early
+const std::string& no_version();  // "нет версии": no "Dos_MX" signature on the disk
 
 }  // namespace odi::texts

@@ -13,13 +13,13 @@ using namespace odibuild;
 namespace {
 
 // Golden tables of the nested disk.
-#define ROOT_TABLE \
-  "ROW  NAME          SIZE  KIND       DATE      T/S  START  END   SUM\n" \
+#define ROOT_TABLE                                                         \
+  "ROW  NAME          SIZE  KIND       DATE      T/S  START  END   SUM\n"  \
   "  0  README   TXT    1K  file       01.09.92  1/4  1100   111C  D6C4\n" \
-  "  1  ИГРЫ            4K  catalogue  02.09.92  1/5\n" \
+  "  1  ИГРЫ            4K  catalogue  02.09.92  1/5\n"                \
   "  2  BIN2     DAT    1K  file       31.12.99  2/1  0000   03FF  4800\n"
-#define GAMES_TABLE \
-  "ROW  NAME          SIZE  KIND       DATE      T/S  START  END   SUM\n" \
+#define GAMES_TABLE                                                        \
+  "ROW  NAME          SIZE  KIND       DATE      T/S  START  END   SUM\n"  \
   "  0  TETRIS   COM    3K  file       03.10.93  1/6  9000   99C3  D656\n" \
   "  1  OLD             1K  catalogue  04.11.94  1/9\n"
 
@@ -64,9 +64,9 @@ TEST_F(Browse, LsRecursiveTable) {
   const Result r = run_odi({"ls", "-R", image_});
   EXPECT_EQ(r.rc, 0);
   EXPECT_EQ(r.out, "/:\n" ROOT_TABLE "\nИГРЫ:\n" GAMES_TABLE
-            "\nИГРЫ/OLD:\n"
-            "ROW  NAME          SIZE  KIND  DATE      T/S   START  END   SUM\n"
-            "  0  DEEP     TXT    1K  file  05.12.95  1/10  1100   110E  4F49\n");
+                   "\nИГРЫ/OLD:\n"
+                   "ROW  NAME          SIZE  KIND  DATE      T/S   START  END   SUM\n"
+                   "  0  DEEP     TXT    1K  file  05.12.95  1/10  1100   110E  4F49\n");
 }
 
 TEST_F(Browse, LsJsonRecursive) {
@@ -161,7 +161,8 @@ TEST_F(Browse, CatGivesWhatCopyBufBuildsInEveryForm) {
 TEST_F(Browse, CatNamesEntriesInEachWay) {
   const std::string deep = run_odi({"cat", "--type", "bin", image_, "ИГРЫ/OLD/DEEP     TXT"}).out;
   EXPECT_FALSE(deep.empty());
-  for (const std::string name : {"ИГРЫ/OLD/DEEP.TXT", "#1/#1/#0", "ИГРЫ/old/deep.txt", "/ИГРЫ//OLD/#0"}) {
+  for (const std::string name :
+       {"ИГРЫ/OLD/DEEP.TXT", "#1/#1/#0", "ИГРЫ/old/deep.txt", "/ИГРЫ//OLD/#0"}) {
     const Result r = run_odi({"cat", "--type", "bin", image_, name});
     EXPECT_EQ(r.rc, 0) << name << ": " << r.err;
     EXPECT_EQ(r.out, deep) << name;
@@ -177,7 +178,7 @@ TEST_F(Browse, ExitStatuses) {
   EXPECT_EQ(both_off.rc, 64);
   EXPECT_NE(both_off.err.find("koi"), std::string::npos);
   EXPECT_EQ(run_odi({"cat", image_, "NOPE.TXT"}).rc, 65);
-  EXPECT_EQ(run_odi({"cat", image_, "ИГРЫ"}).rc, 65);   // a catalogue is not a file
+  EXPECT_EQ(run_odi({"cat", image_, "ИГРЫ"}).rc, 65);  // a catalogue is not a file
   EXPECT_EQ(run_odi({"cat", image_, "#9"}).rc, 65);
   EXPECT_EQ(run_odi({"ls", image_, "README.TXT"}).rc, 65);
   const Result missing = run_odi({"info", (dir_ / "none.odi").string()});

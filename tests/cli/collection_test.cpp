@@ -134,10 +134,14 @@ TEST(Extract, OutputRootForOneAndForSeveralImages) {
   nested_disk().writeTo((dir / "one.odi").string());
   nested_disk().writeTo((dir / "two.odi").string());
   EXPECT_EQ(run_odi({"extract", "-q", "--all", "-o", (dir / "out1/x").string(),
-                     (dir / "one.odi").string()}).rc, 0);
+                     (dir / "one.odi").string()})
+                .rc,
+            0);
   EXPECT_EQ(tree(dir / "out1/x").size(), 4u);  // ROOT is the root itself
   EXPECT_EQ(run_odi({"extract", "-q", "--all", "-o", (dir / "out2").string(),
-                     (dir / "one.odi").string(), (dir / "two.odi").string()}).rc, 0);
+                     (dir / "one.odi").string(), (dir / "two.odi").string()})
+                .rc,
+            0);
   EXPECT_EQ(tree(dir / "out2/one"), tree(dir / "out1/x"));
   EXPECT_EQ(tree(dir / "out2/two"), tree(dir / "out1/x"));
   EXPECT_FALSE(fs::exists(dir / "one"));  // nothing beside the images
@@ -163,10 +167,10 @@ TEST(Extract, OneJobOrFourGiveTheSameTree) {
     d.writeTo((dir / ("in/d" + std::to_string(i) + ".odi")).string());
   }
   nested_disk().writeTo((dir / "in/d0.ODI").string());  // the same folder as d0.odi
-  const Result one = run_odi({"extract", "--all", "--jobs", "1", "-o", (dir / "j1").string(),
-                              (dir / "in").string()});
-  const Result four = run_odi({"extract", "--all", "--jobs", "4", "-o", (dir / "j4").string(),
-                               (dir / "in").string()});
+  const Result one = run_odi(
+      {"extract", "--all", "--jobs", "1", "-o", (dir / "j1").string(), (dir / "in").string()});
+  const Result four = run_odi(
+      {"extract", "--all", "--jobs", "4", "-o", (dir / "j4").string(), (dir / "in").string()});
   EXPECT_EQ(one.rc, 1);
   EXPECT_EQ(four.rc, 1);
   EXPECT_EQ(one.err, four.err);
@@ -308,7 +312,8 @@ TEST(Check, FolderOfImagesInText) {
   const Result r = run_odi({"check", dir.path().string()});
   EXPECT_EQ(r.rc, 1);
   EXPECT_EQ(r.out.find("good.odi"), std::string::npos);
-  EXPECT_NE(r.out.find("bad.odi: BROKEN   BIN: the FAT cell of sector"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("bad.odi: BROKEN   BIN: the FAT cell of sector"), std::string::npos)
+      << r.out;
 }
 
 TEST(Check, RealDisks) {

@@ -43,7 +43,8 @@ Result run_odi(const std::vector<std::string>& args) {
 
 TempDir::TempDir() {
   std::random_device rd;
-  path_ = fs::temp_directory_path() / ("odi-cli-test-" + std::to_string(rd()) + std::to_string(rd()));
+  path_ =
+      fs::temp_directory_path() / ("odi-cli-test-" + std::to_string(rd()) + std::to_string(rd()));
   fs::create_directories(path_);
 }
 TempDir::~TempDir() {
@@ -70,7 +71,9 @@ std::map<std::string, std::string> tree(const fs::path& root) {
   return t;
 }
 
-std::string cp1251(const std::string& utf8) { return odi::utf8_to_cp1251(utf8); }
+std::string cp1251(const std::string& utf8) {
+  return odi::utf8_to_cp1251(utf8);
+}
 
 FileSpec file_spec(std::string name, std::string ext, Date date, std::uint16_t start,
                    std::string body) {
@@ -95,8 +98,8 @@ DiskBuilder nested_disk() {
   const Cat old = disk.addCatalogue(games, "OLD", Date::of(4, 11, 94));
   disk.addFile(old, file_spec("DEEP", "TXT", Date::of(5, 12, 95), 0x1100,
                               koi7Text("ГЛУБОКО\nВНИЗУ\n") + "\xFF"));
-  disk.addFile(disk.root(), file_spec("BIN2", "DAT", Date::of(31, 12, 99), 0,
-                                      std::string(1024, '\xC3')));
+  disk.addFile(disk.root(),
+               file_spec("BIN2", "DAT", Date::of(31, 12, 99), 0, std::string(1024, '\xC3')));
   return disk;
 }
 

@@ -1,8 +1,9 @@
 // Catalogues, the version signature, the disk name and entry dates.
+#include "image/catalogue.h"
+
 #include <gtest/gtest.h>
 
 #include "builder/odibuild.h"
-#include "image/catalogue.h"
 #include "state/cp1251.h"
 #include "state/texts.h"
 
@@ -12,7 +13,8 @@ using odibuild::fileSpec;
 
 TEST(Catalogue, RowsRecordsAndTheListEnd) {
   DiskBuilder d;
-  for (int i = 0; i < 17; ++i) d.addFile(d.root(), fileSpec("F" + std::to_string(i), "BIN", 0, "x"));
+  for (int i = 0; i < 17; ++i)
+    d.addFile(d.root(), fileSpec("F" + std::to_string(i), "BIN", 0, "x"));
   const Image img(d.image());
   const auto recs = read_catalogue(img, kRootOffset);
   ASSERT_EQ(recs.size(), 17u);

@@ -1,10 +1,11 @@
 // Sector chains and extraction on disks made by the builder, sound and damaged.
+#include "image/chain.h"
+
 #include <gtest/gtest.h>
 
 #include "builder/odibuild.h"
 #include "extract/copy_buf.h"
 #include "image/catalogue.h"
-#include "image/chain.h"
 #include "state/texts.h"
 
 using namespace odi;
@@ -23,12 +24,13 @@ Record first_record(const std::string& img) {
   return read_catalogue(Image(img), kRootOffset).at(0);
 }
 
-CopyResult extract(const std::string& img, const Options& o = [] {
-  Options b;
-  b.txt = false;
-  b.bin = true;
-  return b;
-}()) {
+CopyResult extract(
+    const std::string& img, const Options& o = [] {
+      Options b;
+      b.txt = false;
+      b.bin = true;
+      return b;
+    }()) {
   return COPY_BUF(Image(img), first_record(img), o, "01.02.03");
 }
 
@@ -159,11 +161,13 @@ TEST(Chain, ShortImagesAreReportedNotReadPast) {
 
 TEST(Rks, FrameAroundTheBody) {
   DiskBuilder d;
-  d.addFile(d.root(), fileSpec("P", "COM", 0x9000, std::string("\x3E\x01\xC9\x00", 4)).withChecksum(0x1234));
+  d.addFile(d.root(),
+            fileSpec("P", "COM", 0x9000, std::string("\x3E\x01\xC9\x00", 4)).withChecksum(0x1234));
   Options o;
   o.txt = false;
   o.rks = true;
-  EXPECT_EQ(extract(d.image(), o).BUF_FIL, std::string("\x00\x90\x03\x00\x3E\x01\xC9\x00\x34\x12", 10));
+  EXPECT_EQ(extract(d.image(), o).BUF_FIL,
+            std::string("\x00\x90\x03\x00\x3E\x01\xC9\x00\x34\x12", 10));
   // A 64 KB body: the size field keeps the low 16 bits of end - start (FFFFh).
   DiskBuilder big;
   big.addFile(big.root(), fileSpec("P", "COM", 0, body(65536)));

@@ -41,11 +41,11 @@ TEST(Names, PcNamesNeverLeaveTheTargetRoot) {
   EXPECT_EQ(pc_folder_name(".."), "^^");
   EXPECT_EQ(pc_folder_name("a.b"), "a.b");
   EXPECT_EQ(pc_folder_name("A/B"), "A_B");
-  EXPECT_EQ(pc_folder_name("\xFF"), "^");    // CR cannot stand in a name
+  EXPECT_EQ(pc_folder_name("\xFF"), "^");  // CR cannot stand in a name
   EXPECT_EQ(pc_file_name("X\xFFY"), "X^Y");
-  EXPECT_EQ(pc_file_name("\xF0\xD2"), "Пр");  // CP1251 decoded to UTF-8
+  EXPECT_EQ(pc_file_name("\xF0\xD2"), "Пр");    // CP1251 decoded to UTF-8
   EXPECT_EQ(pc_file_name("\x98"), "\xC2\x98");  // undefined in CP1251: U+0098
-  EXPECT_EQ(pc_file_name(".."), "..");        // a file name gets an extension after it
+  EXPECT_EQ(pc_file_name(".."), "..");          // a file name gets an extension after it
 }
 
 TEST(Names, OutputNameSuffixesAndExtensions) {

@@ -1,7 +1,8 @@
 // Recoding of Specialist MX text: KOI-8, KOI-7, screen control codes.
+#include "extract/recode.h"
+
 #include <gtest/gtest.h>
 
-#include "extract/recode.h"
 #include "state/cp1251.h"
 
 using namespace odi;

@@ -1,7 +1,7 @@
 // The txt form: lines cut across sectors, TABs, LF completion, the trailer.
-#include <gtest/gtest.h>
-
 #include "extract/text.h"
+
+#include <gtest/gtest.h>
 
 using namespace odi;
 

@@ -40,9 +40,13 @@ QString as_shown(const QString& text) {
   box.setPlainText(text);
   return box.toPlainText();
 }
-QString dir() { return g_tmp->path(); }
+QString dir() {
+  return g_tmp->path();
+}
 
-QString u(const std::string& cp1251) { return QString::fromStdString(odi::cp1251_to_utf8(cp1251)); }
+QString u(const std::string& cp1251) {
+  return QString::fromStdString(odi::cp1251_to_utf8(cp1251));
+}
 
 std::string read_bytes(const QString& path) {
   QFile f(path);
@@ -65,14 +69,23 @@ struct Simple {
     disk.setDiskName("  AB  ");
     std::string body;
     for (int i = 0; i < 2500; ++i) body += static_cast<char>(i * 7);
-    game = disk.addFile(disk.root(), {.name = "GAME", .ext = "COM", .date = Date::of(31, 12, 99),
-                                      .start = 0x9000, .body = body});
-    readme = disk.addFile(disk.root(),
-                          {.name = "README", .ext = "TXT", .date = Date::of(1, 9, 92), .start = 0x1100,
-                           .body = koi8Text("Привет,\tмир!\nВторая строка\n") + "\xFF"});
+    game = disk.addFile(disk.root(), {.name = "GAME",
+                                      .ext = "COM",
+                                      .date = Date::of(31, 12, 99),
+                                      .start = 0x9000,
+                                      .body = body});
+    readme =
+        disk.addFile(disk.root(), {.name = "README",
+                                   .ext = "TXT",
+                                   .date = Date::of(1, 9, 92),
+                                   .start = 0x1100,
+                                   .body = koi8Text("Привет,\tмир!\nВторая строка\n") + "\xFF"});
     docs = disk.addCatalogue(disk.root(), "DOCS", Date::of(2, 9, 92));
-    letter = disk.addFile(docs, {.name = "LETTER", .ext = "TXT", .date = Date::of(3, 9, 92),
-                                 .start = 0, .body = koi7Text("ПИСЬМО\nLETTER\n")});
+    letter = disk.addFile(docs, {.name = "LETTER",
+                                 .ext = "TXT",
+                                 .date = Date::of(3, 9, 92),
+                                 .start = 0,
+                                 .body = koi7Text("ПИСЬМО\nLETTER\n")});
     sub = disk.addCatalogue(docs, "SUB");
     deep = disk.addFile(sub, {.name = "DEEP", .ext = "BIN", .start = 0x100, .body = "deep"});
   }
@@ -122,7 +135,9 @@ QStringList rows(FormL& w) {
   return out;
 }
 
-void click_box(FormL& w, const char* name) { child<QCheckBox>(w, name)->click(); }
+void click_box(FormL& w, const char* name) {
+  child<QCheckBox>(w, name)->click();
+}
 
 // Sets the options through the boxes, as a person would click them (a file row is selected).
 void set_options(FormL& w, const odi::Options& want) {
@@ -152,7 +167,9 @@ odi::Options opts(bool bin, bool rom, bool rks, bool txt, bool dos, bool win, bo
   return o;
 }
 
-QString path(const QString& rel) { return dir() + QLatin1Char('/') + rel; }
+QString path(const QString& rel) {
+  return dir() + QLatin1Char('/') + rel;
+}
 
 }  // namespace
 
@@ -192,8 +209,10 @@ void FormLTest::startUp() {
   QCOMPARE(copy->text(), QStringLiteral("копировать"));
   for (const char* n : {"LabODI", "LabVER", "LabDISK", "LabCOPY"})
     QVERIFY(child<QLabel>(w, n)->text().isEmpty());
-  QCOMPARE(child<QLabel>(w, "LabDISK")->toolTip(), QStringLiteral(" Внутреннее имя дискеты + каталоги"));
-  QCOMPARE(child<QCheckBox>(w, "CheckTXT")->toolTip(), QStringLiteral(" Тело файла + кодировки + прочее  "));
+  QCOMPARE(child<QLabel>(w, "LabDISK")->toolTip(),
+           QStringLiteral(" Внутреннее имя дискеты + каталоги"));
+  QCOMPARE(child<QCheckBox>(w, "CheckTXT")->toolTip(),
+           QStringLiteral(" Тело файла + кодировки + прочее  "));
   QCOMPARE(child<QPushButton>(w, "ComHLP")->toolTip(), QStringLiteral(" О программе и форматах "));
   QCOMPARE(child<ClickList>(w, "List1")->geometry(), QRect(356, 48, 145, 292));
   QVERIFY(child<ClickList>(w, "List1")->font().bold());
@@ -217,8 +236,7 @@ void FormLTest::fileListsMatchPatterns() {
   for (const char* n : {"x.ODI", "y.odi1", "w.txt", "a.BIN", "b.rks", "c.doc", "d.Rom"})
     write_bytes(path(QString::fromLatin1(n)), "");
   FormL w(dir());
-  QCOMPARE(child<FileList>(w, "FileL")->names(),
-           (QStringList{"disk1.odi", "x.ODI", "y.odi1"}));
+  QCOMPARE(child<FileList>(w, "FileL")->names(), (QStringList{"disk1.odi", "x.ODI", "y.odi1"}));
   QCOMPARE(child<FileList>(w, "FileV")->names(), (QStringList{"a.BIN", "b.rks", "d.Rom", "w.txt"}));
 }
 
@@ -239,7 +257,8 @@ void FormLTest::clickImage() {
   QCOMPARE(child<ClickList>(w, "List1")->currentRow(), 0);
   auto* frame = child<QGroupBox>(w, "FrmDISK");
   QCOMPARE(frame->title(), FormL::kFrmDiskHead + QStringLiteral("31.12.99"));
-  QVERIFY(frame->title().endsWith(QStringLiteral("каталоги                        Дата: 31.12.99")));
+  QVERIFY(
+      frame->title().endsWith(QStringLiteral("каталоги                        Дата: 31.12.99")));
   QVERIFY(child<QPushButton>(w, "ComCOPY")->isEnabled());
   QVERIFY(child<QTimer>(w, "Timer1")->isActive());
   QCOMPARE(child<QTimer>(w, "Timer1")->interval(), 400);
@@ -353,7 +372,7 @@ void FormLTest::buttonAndPanelFollowTheRow() {
   FormL w(dir());
   choose(w, "disk1.odi");
   auto* copy = child<QPushButton>(w, "ComCOPY");
-  const char* all[] = {"CheckBIN", "CheckROM", "CheckRKS", "CheckTXT",
+  const char* all[] = {"CheckBIN", "CheckROM", "CheckRKS",  "CheckTXT",
                        "CheckDOS", "CheckWIN", "CheckKOI8", "CheckKOI7"};
   for (const char* n : all) QVERIFY2(child<QCheckBox>(w, n)->isEnabled(), n);
   QVERIFY(child<QGroupBox>(w, "FrmKOD")->isEnabled());
@@ -443,13 +462,17 @@ void FormLTest::copyNamesAndFolders() {
 
 void FormLTest::copyErrors() {
   DiskBuilder bad;
-  File badkat = bad.addFile(bad.root(), {.name = "BADKAT", .ext = "COM", .start = 0, .body = "abc"});
+  File badkat =
+      bad.addFile(bad.root(), {.name = "BADKAT", .ext = "COM", .start = 0, .body = "abc"});
   bad.setRecordByte(badkat, rec::kSector, 0);
-  File badfat = bad.addFile(bad.root(), {.name = "BADFAT", .ext = "COM", .start = 0,
-                                         .body = std::string(3000, 'x')});
+  File badfat = bad.addFile(
+      bad.root(), {.name = "BADFAT", .ext = "COM", .start = 0, .body = std::string(3000, 'x')});
   bad.setFatCell(bad.chain(badfat)[1], 5, 0);
-  bad.addFile(bad.root(), {.name = "FAR", .ext = "COM", .start = 0,
-                           .body = std::string(2000, 'y'), .sectors = {700, 701}});
+  bad.addFile(bad.root(), {.name = "FAR",
+                           .ext = "COM",
+                           .start = 0,
+                           .body = std::string(2000, 'y'),
+                           .sectors = {700, 701}});
   bad.writeTo(path("bad.odi").toStdString());
   const std::string badBytes = bad.image();
   bad.truncate(400 * 1024);
@@ -463,9 +486,11 @@ void FormLTest::copyErrors() {
   QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  KATа"));
   QCOMPARE(copy->toolTip(), QStringLiteral(" Ошибка в заголовке файла\\каталога "));
   // The error text is the file's content.
-  const odi::Record kat = odi::Record::from(std::string_view(badBytes).substr(bad.recordOffset(badkat), 32));
-  QCOMPARE(read_bytes(path("bad/BADKAT   COM.txt")),
-           odi::COPY_BUF(odi::Image(badBytes), kat, {}, odi::FIL_DAT(kat, odi::today_text())).BUF_FIL);
+  const odi::Record kat =
+      odi::Record::from(std::string_view(badBytes).substr(bad.recordOffset(badkat), 32));
+  QCOMPARE(
+      read_bytes(path("bad/BADKAT   COM.txt")),
+      odi::COPY_BUF(odi::Image(badBytes), kat, {}, odi::FIL_DAT(kat, odi::today_text())).BUF_FIL);
   QVERIFY(u(read_bytes(path("bad/BADKAT   COM.txt"))).startsWith(QStringLiteral("ОШИБКА")));
   select(w, 1);
   copy->click();

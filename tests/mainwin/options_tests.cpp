@@ -19,7 +19,7 @@ using odi::opt::Part;
 
 namespace {
 
-constexpr std::array kAllBoxes{Box::BIN, Box::ROM, Box::RKS, Box::TXT,
+constexpr std::array kAllBoxes{Box::BIN, Box::ROM, Box::RKS,  Box::TXT,
                                Box::DOS, Box::WIN, Box::KOI8, Box::KOI7};
 constexpr std::array kTypes{Box::BIN, Box::ROM, Box::RKS, Box::TXT};
 
@@ -34,10 +34,16 @@ struct Seen {
   bool operator==(const Seen& o) const = default;
 };
 
-Seen seen(const Panel& p) { return {p.values, p.enabled, p.kod_caption}; }
+Seen seen(const Panel& p) {
+  return {p.values, p.enabled, p.kod_caption};
+}
 
-bool& v(Seen& s, Box b) { return s.values[static_cast<size_t>(b)]; }
-bool& en(Seen& s, Part p) { return s.enabled[static_cast<size_t>(p)]; }
+bool& v(Seen& s, Box b) {
+  return s.values[static_cast<size_t>(b)];
+}
+bool& en(Seen& s, Part p) {
+  return s.enabled[static_cast<size_t>(p)];
+}
 
 void load(Panel& p, const Seen& s) {
   p.values = s.values;
@@ -55,8 +61,7 @@ Seen expected_click(Seen s, Box b) {
     v(s, was ? next : b) = true;
     const bool txt = v(s, Box::TXT);
     en(s, Part::FrmKOD) = en(s, Part::CheckDOS) = en(s, Part::CheckWIN) = txt;
-    en(s, Part::CheckKOI8) = en(s, Part::CheckKOI7) =
-        txt && (v(s, Box::DOS) || v(s, Box::WIN));
+    en(s, Part::CheckKOI8) = en(s, Part::CheckKOI7) = txt && (v(s, Box::DOS) || v(s, Box::WIN));
   } else if (b == Box::DOS || b == Box::WIN) {
     v(s, b) = !was;
     if (!was) v(s, b == Box::DOS ? Box::WIN : Box::DOS) = false;
@@ -139,7 +144,10 @@ void OptionsTest::everyClickFromEveryReachableState() {
     for (bool on : {true, false}) {
       Panel p;
       load(p, s);
-      if (on) p.rules.DA_COPY(); else p.rules.NET_COPY();
+      if (on)
+        p.rules.DA_COPY();
+      else
+        p.rules.NET_COPY();
       QCOMPARE(p.values, s.values);  // switching never changes a value
       check_valid(p);
       next.push_back(seen(p));
@@ -267,8 +275,7 @@ void OptionsTest::realCheckBoxesFollowTheRules() {
     QCOMPARE(frmTip->isEnabled(), model.is_enabled(Part::FrmTIP));
     QCOMPARE(frmKod->isEnabled(), model.is_enabled(Part::FrmKOD));
     QCOMPARE(w.ComCOPY->isEnabled(), model.is_enabled(Part::ComCOPY));
-    for (Box b : kAllBoxes)
-      QCOMPARE(w.boxes[static_cast<size_t>(b)]->isEnabled(), model.usable(b));
+    for (Box b : kAllBoxes) QCOMPARE(w.boxes[static_cast<size_t>(b)]->isEnabled(), model.usable(b));
     QCOMPARE(frmKod->title().toStdString(), model.kod_caption);
   };
   // A click on a disabled box does nothing.
@@ -276,9 +283,9 @@ void OptionsTest::realCheckBoxesFollowTheRules() {
   compare();
   qt.rules.DA_COPY();
   model.rules.DA_COPY();
-  const Box seq[] = {Box::KOI7, Box::KOI8, Box::DOS, Box::WIN, Box::WIN, Box::RKS, Box::KOI8,
-                     Box::TXT,  Box::TXT,  Box::BIN, Box::ROM, Box::ROM, Box::RKS, Box::DOS,
-                     Box::KOI7, Box::KOI8};
+  const Box seq[] = {Box::KOI7, Box::KOI8, Box::DOS,  Box::WIN, Box::WIN, Box::RKS,
+                     Box::KOI8, Box::TXT,  Box::TXT,  Box::BIN, Box::ROM, Box::ROM,
+                     Box::RKS,  Box::DOS,  Box::KOI7, Box::KOI8};
   for (Box b : seq) {
     w.boxes[static_cast<size_t>(b)]->click();
     model.user_click(b);
