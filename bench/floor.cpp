@@ -1,0 +1,60 @@
+// The floor the whole-process measurements are compared with: the same I/O as an extraction, and
+// nothing else. For each image it reads the file once, then (unless --read-only) makes the folder
+// OUT/<image name> and writes FILES files of TOTAL bytes in all, taken from the image bytes.
+// No parsing, no conversion.
+//   odi-floor [--read-only] [--files N] [--bytes TOTAL] OUT IMAGE...
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+  bool read_only = false;
+  long files = 60;
+  long total = 768000;
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-'; ++i) {
+    if (!std::strcmp(argv[i], "--read-only"))
+      read_only = true;
+    else if (!std::strcmp(argv[i], "--files") && i + 1 < argc)
+      files = std::atol(argv[++i]);
+    else if (!std::strcmp(argv[i], "--bytes") && i + 1 < argc)
+      total = std::atol(argv[++i]);
+  }
+  if (argc - i < 2) {
+    std::fprintf(stderr,
+                 "usage: odi-floor [--read-only] [--files N] [--bytes TOTAL] OUT IMAGE...\n");
+    return 2;
+  }
+  const std::string out = argv[i++];
+  std::vector<char> buf(4 << 20);
+  for (; i < argc; ++i) {
+    const int fd = open(argv[i], O_RDONLY);
+    if (fd < 0) return 1;
+    const ssize_t got = read(fd, buf.data(), buf.size());
+    close(fd);
+    if (got <= 0 || read_only) continue;
+    std::string dir =
+        out + "/" +
+        std::string(std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i]);
+    mkdir(out.c_str(), 0777);
+    mkdir(dir.c_str(), 0777);
+    const long each = total / files;
+    for (long f = 0; f < files; ++f) {
+      const std::string path = dir + "/file" + std::to_string(f) + ".bin";
+      const int o = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      if (o < 0) return 1;
+      const long n = f + 1 == files ? total - each * (files - 1) : each;
+      if (write(o, buf.data() + (f * each) % (got - n > 0 ? got - n : 1), static_cast<size_t>(n)) !=
+          n)
+        return 1;
+      close(o);
+    }
+  }
+  return 0;
+}
