@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "cli/commands.h"
@@ -38,9 +39,9 @@ std::string plural(std::size_t n, const char* one, const char* many) {
 // One image to extract.
 struct Task {
   fs::path image;
-  // What copy_entry is told the image is called: the image itself, or (with -o) a name whose
-  // target root is the folder asked for, since the root is the image path without ".odi".
-  fs::path place;
+  // Where its copies go: beside the image, or (with -o) the folder asked for. Nothing for an
+  // image whose name gives no folder beside it.
+  std::optional<fs::path> root;
   std::vector<std::string> entries;  // empty: the root's files (or everything with --all)
 };
 
@@ -130,7 +131,7 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
     o.not_read = true;
     return;
   }
-  if (!target_root(t.place)) {
+  if (!t.root) {
     o.reports.push_back(name +
                         ": the name does not end in .odi, so there is no folder beside it "
                         "for the copies; give one with -o");
@@ -142,7 +143,7 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
   auto copy = [&](const CatalogueStack& stack, const Record& rec,
                   const std::vector<std::string>& path) {
     if (gave_up) return;
-    const CopyOutcome c = copy_entry(t.place, disk.img, stack, rec, opt, keep);
+    const CopyOutcome c = copy_entry_into(*t.root, disk.img, stack, rec, opt, keep);
     switch (c.status) {
       case CopyOutcome::Status::Written:
         ++o.files;
@@ -160,7 +161,7 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
       case CopyOutcome::Status::WriteFailed: {
         o.failed = true;
         std::error_code ec;
-        if (!fs::is_directory(*target_root(t.place), ec)) {
+        if (!fs::is_directory(*t.root, ec)) {
           // Without the root folder nothing of this image can be written: say so once.
           o.reports.push_back(name + ": cannot make the target folder: " + c.error);
           gave_up = true;
@@ -268,7 +269,6 @@ int cmd_extract(const ExtractArgs& a) {
   }
 
   if (!a.out_root.empty()) {
-    // The target root is the image path without ".odi", so a root R is reached through "R.odi".
     fs::path root = fs::path(a.out_root).lexically_normal();
     while (root.has_parent_path() && root.filename().empty()) root = root.parent_path();
     if (root.empty() || root.filename().empty()) {
@@ -286,7 +286,7 @@ int cmd_extract(const ExtractArgs& a) {
     std::map<std::string, int> taken;  // two images of one name get "name", "name~2", ...
     for (Task& t : tasks) {
       if (single_root) {
-        t.place = root.string() + ".odi";
+        t.root = root;
         continue;
       }
       std::string stem = t.image.filename().string();
@@ -294,10 +294,10 @@ int cmd_extract(const ExtractArgs& a) {
       if (stem.empty()) stem = "^";
       const int n = ++taken[stem];
       if (n > 1) stem += "~" + std::to_string(n);
-      t.place = (root / stem).string() + ".odi";
+      t.root = root / stem;
     }
   } else {
-    for (Task& t : tasks) t.place = t.image;
+    for (Task& t : tasks) t.root = target_root(t.image);
   }
 
   // Images that land in the same folder (a.odi and a.ODI side by side) go to one job, in order,
@@ -306,7 +306,7 @@ int cmd_extract(const ExtractArgs& a) {
   {
     std::map<std::string, std::size_t> unit_of;
     for (std::size_t i = 0; i < tasks.size(); ++i) {
-      const auto r = target_root(tasks[i].place);
+      const auto& r = tasks[i].root;
       const std::string key = r ? r->lexically_normal().string() : "\n" + std::to_string(i);
       auto [it, fresh] = unit_of.emplace(key, units.size());
       if (fresh) units.emplace_back();

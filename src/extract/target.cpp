@@ -97,13 +97,19 @@ FsStatus write_file_atomic(const fs::path& path, std::string_view bytes) {
 
 CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const CatalogueStack& stack,
                        const Record& rec, const Options& opt, bool keep_existing) {
-  CopyOutcome out;
   const auto root = target_root(image_path);
   if (!root) {
+    CopyOutcome out;
     out.status = CopyOutcome::Status::BadName;
     return out;
   }
-  if (FsStatus s = make_target_dirs(*root, stack); !s.ok()) {
+  return copy_entry_into(*root, img, stack, rec, opt, keep_existing);
+}
+
+CopyOutcome copy_entry_into(const fs::path& root, const Image& img, const CatalogueStack& stack,
+                            const Record& rec, const Options& opt, bool keep_existing) {
+  CopyOutcome out;
+  if (FsStatus s = make_target_dirs(root, stack); !s.ok()) {
     out.status = CopyOutcome::Status::WriteFailed;
     out.error = s.error;
     return out;
@@ -112,7 +118,7 @@ CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const Catal
     out.status = CopyOutcome::Status::Catalogue;
     return out;
   }
-  out.path = target_dir(*root, stack) / output_name(rec, opt);
+  out.path = target_dir(root, stack) / output_name(rec, opt);
   std::error_code ec;
   if (keep_existing && fs::exists(fs::symlink_status(out.path, ec))) {
     out.status = CopyOutcome::Status::Kept;

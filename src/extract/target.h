@@ -61,4 +61,8 @@ struct CopyOutcome {
 CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const CatalogueStack& stack,
                        const Record& rec, const Options& opt, bool keep_existing = false);
 
+// The same with the target root given (`odi extract -o`): folders and names below it as above.
+CopyOutcome copy_entry_into(const fs::path& root, const Image& img, const CatalogueStack& stack,
+                            const Record& rec, const Options& opt, bool keep_existing = false);
+
 }  // namespace odi
