@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time.
 # Usage: tools/fuzz.sh [SECONDS]   (default 60 per target)
-# Seeds: the sound sample disk and the damaged disks the builder makes, cut to the region the
-# targets lay over a blank disk (from the FAT on), plus the regression inputs in fuzz/regressions.
+# Inputs that once failed are kept in fuzz/regressions/<target>/ and always run first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-60}
@@ -12,15 +11,15 @@ cmake --build --preset fuzz -j "$(nproc)"
 
 corpus=build/fuzz/corpus
 mkdir -p "$corpus"
-mkimage=$(ls build/ci/tests/builder/odi-mkimage build/dev/tests/builder/odi-mkimage 2>/dev/null | head -n 1 || true)
-if [[ -n "$mkimage" ]]; then
-  "$mkimage" --seeds "$corpus/images" >/dev/null 2>&1 || true
-  for img in "$corpus"/images/*.odi; do
-    [[ -f "$img" ]] || continue
-    # Mode byte 00h (full-size image), then 16 KB from the FAT on.
-    { printf '\x00'; tail -c +$((0x29B0 + 1)) "$img" | head -c 16384; } > "$corpus/seed-$(basename "$img" .odi)"
-  done
-fi
+# Seeds: the sample disk (from the test build) cut to the region laid over the blank disk, as a
+# full-size image (mode byte 00h) and as a short one (80h).
+for sample in build/ci/sample/sample.odi build/dev/sample/sample.odi; do
+  [[ -f "$sample" ]] || continue
+  cut() { dd if="$sample" bs=4096 iflag=skip_bytes,count_bytes skip=$((0x29B0)) count="$1" 2>/dev/null; }
+  { printf '\x00'; cut 16384; } > "$corpus/seed-sample"
+  { printf '\x80'; cut 5000; } > "$corpus/seed-sample-short"
+  break
+done
 
 for t in catalogue extract names; do
   dir="$corpus/$t"

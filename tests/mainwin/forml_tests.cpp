@@ -713,3 +713,36 @@ void FormLTest::helpButton() {
   child<QPushButton>(w, "ComHLP")->click();
   QCOMPARE(FormH::instance(), h);
 }
+
+void FormLTest::imageChangesAfterListing() {
+  FormL w(dir());
+  auto* copy = child<QPushButton>(w, "ComCOPY");
+  choose(w, "disk1.odi");
+  // Replaced by another disk of the same layout: the copy takes the bytes there now.
+  Simple other;
+  std::string changed = other.disk.image();
+  const size_t body = odibuild::sectorOffset(other.disk.chain(other.game)[0]);
+  changed.replace(body, 4, "NEW!");
+  write_bytes(path("disk1.odi"), changed);
+  select(w, 0);
+  set_options(w, opts(true, false, false, false, false, true, true, false));
+  copy->click();
+  QCOMPARE(copy->text(), QStringLiteral("!!!"));
+  QCOMPARE(read_bytes(path("disk1/GAME     COM.bin")).substr(0, 4), std::string("NEW!"));
+
+  // Vanished: the copy says so, nothing is written, a preview shows the read error text, and the
+  // window goes on working.
+  QVERIFY(QFile::remove(path("disk1.odi")));
+  QVERIFY(QDir(path("disk1")).removeRecursively());
+  copy->click();
+  QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  чтения"));
+  QVERIFY(!copy->toolTip().isEmpty());
+  QVERIFY(!QFileInfo::exists(path("disk1")));
+  w.List1_DblClick();
+  QCOMPARE(w.state().BUF_FIL.substr(0, 16),
+           odi::DAMP_TXT(odi::texts::err_read(), true).substr(0, 16));
+  dbl(w, 2);  // the catalogue DOCS of an image that is gone: an empty list with its up-row
+  QCOMPARE(rows(w), QStringList{QStringLiteral("<<<")});
+  dbl(w, 0);
+  QCOMPARE(child<ClickList>(w, "List1")->count(), 1);
+}

@@ -40,4 +40,5 @@ class FormLTest : public QObject {
   void previewTextAndDump();
   void viewCopy();
   void helpButton();
+  void imageChangesAfterListing();
 };
