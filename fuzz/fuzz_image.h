@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "image/image.h"
@@ -23,10 +24,10 @@ inline std::string fuzz_image(const std::uint8_t* data, std::size_t size) {
   return img;
 }
 
-#define FUZZ_CHECK(cond)                                                            \
-  do {                                                                              \
-    if (!(cond)) {                                                                  \
-      __builtin_printf("property failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-      __builtin_trap();                                                             \
-    }                                                                               \
+#define FUZZ_CHECK(cond)                                                                \
+  do {                                                                                  \
+    if (!(cond)) {                                                                      \
+      std::fprintf(stderr, "property failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
+      __builtin_trap();                                                                 \
+    }                                                                                   \
   } while (0)

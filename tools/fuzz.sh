@@ -24,7 +24,7 @@ done
 for t in catalogue extract names; do
   dir="$corpus/$t"
   mkdir -p "$dir"
-  cp -n "$corpus"/seed-* "$dir"/ 2>/dev/null || true
+  [[ $t == names ]] || cp -n "$corpus"/seed-* "$dir"/ 2>/dev/null || true
   [[ -d fuzz/regressions/$t ]] && cp -n fuzz/regressions/$t/* "$dir"/ 2>/dev/null || true
   echo "== fuzz_$t for ${secs}s"
   log=build/fuzz/fuzz_$t.log
