@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""Whole-process timings of odi against the raw-I/O floor, side by side in one run.
+
+The tasks alternate round by round so that a busy moment of the machine hits all of them alike;
+the table gives medians per image and the ratio to the matching floor task.
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+build, one_dir, many_dir = sys.argv[1], sys.argv[2], sys.argv[3]
+rounds = int(os.environ.get("BENCH_ROUNDS", "15"))
+odi = os.path.join(build, "src/cli/odi")
+floor = os.path.join(build, "bench/odi-floor")
+one = os.path.join(one_dir, "disk000.odi")
+many = sorted(os.path.join(many_dir, f) for f in os.listdir(many_dir) if f.endswith(".odi"))
+
+# The floor writes as many files and bytes as odi extract does for the same disk.
+probe = tempfile.mkdtemp()
+subprocess.run([odi, "extract", "--all", "-q", "--type", "bin", "-o", probe, one], check=True)
+nfiles = sum(len(f) for _, _, f in os.walk(probe))
+nbytes = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(probe) for f in fs)
+shutil.rmtree(probe)
+probe = tempfile.mkdtemp()
+subprocess.run([odi, "extract", "--all", "-q", "-o", probe, one], check=True)
+txt_bytes = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(probe) for f in fs)
+shutil.rmtree(probe)
+
+def out_dir():
+    return tempfile.mkdtemp(dir=os.environ.get("BENCH_TMP"))
+
+tasks = {
+    "extract --all --type bin, 1 disk": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-o", o, one], 1),
+    "extract --all (txt), 1 disk": (lambda o: [odi, "extract", "--all", "-q", "-o", o, one], 1),
+    "floor, 1 disk": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(nbytes), o, one], 1),
+    "floor (txt size), 1 disk": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(txt_bytes), o, one], 1),
+    f"extract --all --type bin, {len(many)} disks": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-j", "1", "-o", o] + many, len(many)),
+    f"floor, {len(many)} disks": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(nbytes), o] + many, len(many)),
+    "ls -R, 1 disk": (lambda o: [odi, "ls", "-R", one], 1),
+    "floor --read-only, 1 disk": (lambda o: [floor, "--read-only", o, one], 1),
+}
+times = {k: [] for k in tasks}
+for _ in range(rounds):
+    for name, (cmd, per) in tasks.items():
+        o = out_dir()
+        t0 = time.perf_counter()
+        subprocess.run(cmd(o), check=True, stdout=subprocess.DEVNULL)
+        times[name].append((time.perf_counter() - t0) * 1000 / per)
+        shutil.rmtree(o)
+
+med = {k: statistics.median(v) for k, v in times.items()}
+pairs = [
+    ("extract --all --type bin, 1 disk", "floor, 1 disk", 1.0),
+    ("extract --all (txt), 1 disk", "floor (txt size), 1 disk", 1.3),
+    (f"extract --all --type bin, {len(many)} disks", f"floor, {len(many)} disks", 1.1),
+    ("ls -R, 1 disk", "floor --read-only, 1 disk", 1.0),
+]
+print(f"one disk: {nfiles} files, {nbytes} bytes (bin), {txt_bytes} bytes (txt); {rounds} rounds")
+print(f"{'task':48} {'ms/image':>9} {'floor':>9} {'ratio':>6} {'target':>7}")
+for task, base, target in pairs:
+    r = med[task] / med[base]
+    print(f"{task:48} {med[task]:9.3f} {med[base]:9.3f} {r:6.2f} {'<=' + str(target):>7}"
+          f"{'' if r <= target else '  MISSED'}")

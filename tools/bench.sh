@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The benchmarks (not tests): in-process core throughput, whole-process timings of odi against a
+# raw-I/O floor, and the window's response under a virtual display. Prints the tables.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/deps.sh
+command -v python3 >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3
+
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "$(nproc)"
+b=build/bench
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/one" "$work/many"
+$b/bench/odi-bench-disks "$work/one" 1
+$b/bench/odi-bench-disks "$work/many" 200
+
+echo "== core, in process"
+$b/bench/odi-core-bench --benchmark_min_time=0.2
+
+echo
+echo "== whole process, against the floor"
+BENCH_TMP="$work" python3 bench/compare.py "$b" "$work/one" "$work/many"
+
+echo
+echo "== the window (under Xvfb)"
+# One virtual display for all runs, so its own start is not counted.
+xvfb-run -a bash -c '
+  b=$1; dir=$2
+  $b/bench/odi-window-bench "$dir"
+  starts=()
+  for _ in 1 2 3 4 5 6 7; do
+    t0=$(date +%s%N)
+    $b/src/app/odiview --smoke "$dir" >/dev/null
+    starts+=($(( ($(date +%s%N) - t0) / 1000000 )))
+  done
+  echo "odiview process start to window shown: $(printf "%s\n" "${starts[@]}" | sort -n | sed -n 4p) ms (median of 7)"
+' bench "$b" "$work/one"
