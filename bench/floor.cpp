@@ -32,10 +32,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string out = argv[i++];
-  std::vector<char> buf(4 << 20);
+  std::vector<char> buf;
   for (; i < argc; ++i) {
     const int fd = open(argv[i], O_RDONLY);
     if (fd < 0) return 1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return 1;
+    buf.resize(static_cast<size_t>(st.st_size));
     const ssize_t got = read(fd, buf.data(), buf.size());
     close(fd);
     if (got <= 0 || read_only) continue;

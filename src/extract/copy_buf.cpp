@@ -51,12 +51,7 @@ CopyResult COPY_BUF(const Image& img, const Record& rec, const Options& opt,
   if (opt.rks) r.BUF_FIL = ZAG_RKS(FIL_PARAM(rec));
   if (opt.txt) {
     TextBody text(opt);
-    std::string sec;
-    for (const Piece& p : w.pieces) {
-      sec.assign(*img.read(p.offset, p.length));
-      text.FIL_TXT(sec);
-      r.BUF_FIL += sec;
-    }
+    for (const Piece& p : w.pieces) text.FIL_TXT(*img.read(p.offset, p.length), r.BUF_FIL);
     text.END_TXT(r.BUF_FIL, rec, w.n, dat_txt);
   } else {
     for (const Piece& p : w.pieces) r.BUF_FIL += *img.read(p.offset, p.length);

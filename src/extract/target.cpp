@@ -1,10 +1,10 @@
 #include "extract/target.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <system_error>
 
@@ -45,18 +45,25 @@ namespace {
 
 FsStatus make_one_dir(const fs::path& dir) {
   std::error_code ec;
-  const auto st = fs::symlink_status(dir, ec);
-  if (fs::exists(st)) {
-    if (fs::is_directory(fs::status(dir, ec))) return {};
+  const auto st = fs::status(dir, ec);
+  if (fs::is_directory(st)) return {};
+  if (fs::exists(st) || fs::is_symlink(fs::symlink_status(dir, ec)))
     return {std::make_error_code(std::errc::not_a_directory).message() + ": " + dir.string()};
-  }
   if (!fs::create_directory(dir, ec) && ec) return {ec.message() + ": " + dir.string()};
   return {};
+}
+
+std::string errno_text(int err, const fs::path& path) {
+  return std::string(std::strerror(err)) + ": " + path.string();
 }
 
 }  // namespace
 
 FsStatus make_target_dirs(const fs::path& root, const CatalogueStack& stack) {
+  // Usually everything is there from the previous copy: one look at the deepest folder will do,
+  // since a folder's parents are folders too.
+  std::error_code ec;
+  if (fs::is_directory(target_dir(root, stack), ec)) return {};
   fs::path dir = root;
   FsStatus s = make_one_dir(dir);
   for (int i = 1; s.ok() && i <= stack.KAT_LEV; ++i) {
@@ -67,30 +74,30 @@ FsStatus make_target_dirs(const fs::path& root, const CatalogueStack& stack) {
 }
 
 FsStatus write_file_atomic(const fs::path& path, std::string_view bytes) {
+  // The new content goes to a temporary file beside the target, which then takes the target's
+  // name in one step: a reader sees the old file or the complete new one, never a part.
   static std::atomic<unsigned> counter{0};
-  std::error_code ec;
-  if (fs::is_directory(path, ec))
-    return {std::make_error_code(std::errc::is_a_directory).message() + ": " + path.string()};
-
+  static const std::string pid = std::to_string(::getpid());
   fs::path tmp = path;
-  tmp += ".odi-tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) return {std::string(std::strerror(errno)) + ": " + path.string()};
-  bool good = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  int saved = errno;
-  if (std::fclose(f) != 0 && good) {
-    good = false;
-    saved = errno;
+  tmp += ".odi-tmp." + pid + "." + std::to_string(counter++);
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return {errno_text(errno, path)};
+  size_t done = 0;
+  int err = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
   }
-  if (!good) {
-    fs::remove(tmp, ec);
-    return {std::string(std::strerror(saved)) + ": " + path.string()};
-  }
-  fs::rename(tmp, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(tmp, ignored);
-    return {ec.message() + ": " + path.string()};
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(tmp.c_str());
+    return {errno_text(err, path)};
   }
   return {};
 }

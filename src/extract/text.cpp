@@ -1,6 +1,34 @@
 #include "extract/text.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 namespace odi {
+namespace {
+
+// The first TAB or CR in [p, end), or end. Lines of text are short, so this runs once or twice a
+// line: eight bytes at a time, with the usual test for a zero byte in a word (the lowest flagged
+// byte is always a true match).
+const char* find_tab_or_cr(const char* p, const char* end) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    while (end - p >= 8) {
+      std::uint64_t w = 0;
+      std::memcpy(&w, p, 8);
+      const std::uint64_t t = w ^ (kOnes * '\t');
+      const std::uint64_t c = w ^ (kOnes * '\r');
+      const std::uint64_t hit = ((t - kOnes) & ~t & kHighs) | ((c - kOnes) & ~c & kHighs);
+      if (hit != 0) return p + (std::countr_zero(hit) >> 3);
+      p += 8;
+    }
+  }
+  while (p < end && *p != '\t' && *p != '\r') ++p;
+  return p;
+}
+
+}  // namespace
 
 TextBody::TextBody(const Options& opt) : opt_(opt) {
   // The Windows and the DOS recoding are tested one by one, as the boxes are; with both set
@@ -20,36 +48,41 @@ TextBody::TextBody(const Options& opt) : opt_(opt) {
 }
 
 void TextBody::FIL_TXT(std::string& sec) {
-  if (recode_) apply_map(map_, sec);
+  std::string out;
+  FIL_TXT(sec, out);
+  sec.swap(out);
+}
 
-  // Only the new bytes can hold a CR: what was carried is the tail after the last one.
+void TextBody::FIL_TXT(std::string_view sector, std::string& out) {
+  // The sector is recoded on its way into the carried text; only the new bytes can hold a CR,
+  // since what was carried is the tail after the last one.
   const size_t carried = TXT_REM.size();
-  const size_t last_cr_in_sec = sec.rfind('\r');
-  if (last_cr_in_sec == std::string::npos) {
-    TXT_REM += sec;
-    sec.clear();
-    return;
-  }
-  std::string text = std::move(TXT_REM);
-  text += sec;
-  const size_t last_cr = carried + last_cr_in_sec;
+  TXT_REM.resize(carried + sector.size());
+  char* const text = TXT_REM.data();
+  for (size_t i = 0; i < sector.size(); ++i)
+    text[carried + i] = static_cast<char>(recode_ ? map_[static_cast<unsigned char>(sector[i])]
+                                                  : static_cast<unsigned char>(sector[i]));
 
-  std::string work;
-  work.reserve(last_cr + last_cr / 8 + 16);
-  for (size_t i = 0; i <= last_cr; ++i) {
-    const char c = text[i];
-    if (c == '\t') {
-      work.append(4, ' ');
-    } else if (c == '\r') {
-      work += '\r';
-      // The look-ahead stops at the end of what has been read so far.
-      if (i + 1 >= text.size() || text[i + 1] != '\n') work += '\n';
+  const char* const text_end = text + TXT_REM.size();
+  const char* lines_end = text_end;  // just past the last CR
+  while (lines_end > text + carried && lines_end[-1] != '\r') --lines_end;
+  if (lines_end == text + carried) return;  // no CR yet: the line goes on
+
+  const char* p = text;
+  while (p < lines_end) {
+    const char* q = find_tab_or_cr(p, lines_end);
+    out.append(p, static_cast<size_t>(q - p));
+    if (q == lines_end) break;
+    if (*q == '\t') {
+      out.append(4, ' ');
     } else {
-      work += c;
+      out += '\r';
+      // The look-ahead stops at the end of what has been read so far.
+      if (q + 1 == text_end || q[1] != '\n') out += '\n';
     }
+    p = q + 1;
   }
-  TXT_REM.assign(text, last_cr + 1);
-  sec = std::move(work);
+  TXT_REM.erase(0, static_cast<size_t>(lines_end - text));
 }
 
 void TextBody::END_TXT(std::string& out, const Record& rec, std::uint16_t size_kb,

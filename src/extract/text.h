@@ -24,6 +24,8 @@ class TextBody {
 
   // One sector: recoded, cut into lines; `sec` becomes the finished lines to append.
   void FIL_TXT(std::string& sec);
+  // The same, appending the finished lines of `sector` (as read from the disk) to `out`.
+  void FIL_TXT(std::string_view sector, std::string& out);
   // Appends the unfinished line and the trailer to `out`. `size_kb` is the entry's size field,
   // `dat_txt` its date text.
   void END_TXT(std::string& out, const Record& rec, std::uint16_t size_kb,

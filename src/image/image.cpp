@@ -19,13 +19,14 @@ LoadedImage read_image_file(const std::filesystem::path& path) {
     out.error = std::strerror(errno);
     return out;
   }
-  out.bytes.resize(static_cast<size_t>(kImageSize));
-  size_t got = std::fread(out.bytes.data(), 1, out.bytes.size(), f);
-  if (got == out.bytes.size()) {
-    // Longer than a disk: take what an address could still reach, in one more read.
-    out.bytes.resize(static_cast<size_t>(kMaxImageRead));
-    got += std::fread(out.bytes.data() + got, 1, out.bytes.size() - got, f);
-  }
+  // One read of the whole file (no more than an address can reach); the size is asked first so
+  // that no more memory is touched than the file holds.
+  const auto size = std::filesystem::file_size(path, ec);
+  const auto want = static_cast<size_t>(
+      ec ? kMaxImageRead
+         : std::min<std::uintmax_t>(size, static_cast<std::uintmax_t>(kMaxImageRead)));
+  out.bytes.resize(want);
+  size_t got = std::fread(out.bytes.data(), 1, want, f);
   if (std::ferror(f) != 0) out.error = std::strerror(errno != 0 ? errno : EIO);
   std::fclose(f);
   out.bytes.resize(got);

@@ -77,3 +77,14 @@ TEST(TextBody, TrailerSizesAndRecodedName) {
   EXPECT_EQ(convert(o, {}, 5, "\xF4\xC5\xD3\xD4     TXT"),
             "\r\nName: '\x92\xA5\xE1\xE2     TXT' \\ 5K\r\nData: 21.05.91");
 }
+
+TEST(TextBody, TabsAndLineEndsAtEveryPositionOfALongLine) {
+  // Bytes that differ from TAB and CR only in the high bit must not count as either.
+  for (size_t pos = 0; pos < 40; ++pos) {
+    const std::string before(pos, '\x89'), after(39 - pos, '\x8D');
+    TextBody t(plain());
+    std::string sec = before + "\t" + after + "\r" + before + "\rZ";
+    t.FIL_TXT(sec);
+    EXPECT_EQ(sec, before + "    " + after + "\r\n" + before + "\r\n") << pos;
+  }
+}
