@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The test command. Installs what is missing, then:
-#   1. the CI build (warnings are errors) and every test: core, builder, odi, windows (offscreen,
-#      plus one smoke test under Xvfb);
-#   2. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. each fuzz target for a bounded time (FUZZ_SECONDS, default 60).
+#   1. the format check, the CI build (warnings are errors) and every test: core, builder, odi,
+#      windows (offscreen, plus one smoke test under Xvfb);
+#   2. clang-tidy over the Qt-free code;
+#   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
+#   4. each fuzz target for a bounded time (FUZZ_SECONDS, default 60).
 # Usage: tools/test.sh [--quick]    (--quick stops after step 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +26,10 @@ cmake --build --preset ci -j "$jobs"
 ctest --preset ci -j "$jobs" --timeout 300
 
 [[ "${1:-}" == "--quick" ]] && exit 0
+
+echo "== clang-tidy (the Qt-free code)"
+git ls-files 'src/state/*.cpp' 'src/image/*.cpp' 'src/extract/*.cpp' 'src/options/rules.cpp' \
+  'src/cli/*.cpp' | xargs clang-tidy -p build/ci --quiet --warnings-as-errors='*' 2>/dev/null
 
 echo "== build and test (address and undefined-behaviour sanitizers)"
 cmake --preset asan >/dev/null

@@ -153,14 +153,14 @@ int cmd_ls(const LsArgs& a) {
         blocks.back().entered = false;
       });
   bool first = true;
-  for (size_t i = 0; i < blocks.size(); ++i) {
-    if (!blocks[i].entered) continue;
+  for (const auto& block : blocks) {
+    if (!block.entered) continue;
     if (a.recursive) {
       if (!first) out("\n");
-      out((blocks[i].path.empty() ? std::string("/") : blocks[i].path) + ":\n");
+      out((block.path.empty() ? std::string("/") : block.path) + ":\n");
     }
     first = false;
-    print_table(blocks[i].rows);
+    print_table(block.rows);
   }
   return kExitOk;
 }

@@ -339,7 +339,7 @@ int cmd_extract(const ExtractArgs& a) {
   rep.finish();
 
   Outcome sum;
-  std::size_t not_read = static_cast<std::size_t>(missing);
+  auto not_read = static_cast<std::size_t>(missing);
   for (const Outcome& o : rep.results()) {
     sum.files += o.files;
     sum.bytes += o.bytes;

@@ -23,7 +23,7 @@ void add_form_flags(CLI::App* cmd, FormFlags& f) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
   CLI::App app{"odi - files of Specialist MX floppy-disk images (ODI, MX_DOS)", "odi"};
   app.set_version_flag("--version", std::string("odi ") + std::string(version()));
   app.require_subcommand(1);
@@ -93,4 +93,13 @@ int main(int argc, char** argv) {
     return kExitProblem;
   }
   return kExitUsage;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {  // only running out of memory gets here
+    complain(e.what());
+    return kExitProblem;
+  }
 }

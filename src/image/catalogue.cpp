@@ -121,8 +121,8 @@ std::string disk_name(const Image& img) {
 std::string FIL_DAT(const Record& rec, std::string_view today) {
   if (!rec.is_file() && !rec.is_catalogue()) return std::string(today);
   std::string s;
-  for (int i = 0; i < 3; ++i) {
-    const int b = rec.b[static_cast<size_t>(0x10 + i)];
+  for (size_t i = 0; i < 3; ++i) {
+    const int b = rec.b[0x10 + i];
     s += std::to_string(b / 16) + std::to_string(b % 16);
     if (i < 2) s += '.';
   }

@@ -49,8 +49,9 @@ ChainWalk walk_chain(const Image& img, const Record& rec) {
     }
     seen.set(static_cast<size_t>(k));
 
-    sec = static_cast<unsigned char>((*fat)[static_cast<size_t>(2 * k)]);
-    trk = static_cast<unsigned char>((*fat)[static_cast<size_t>(2 * k + 1)]);
+    const auto cell = 2 * static_cast<size_t>(k);
+    sec = static_cast<unsigned char>((*fat)[cell]);
+    trk = static_cast<unsigned char>((*fat)[cell + 1]);
     std::int32_t len = 1024;
     if (sec == kAddressEnd) {
       const std::int64_t last = std::int64_t{p.LEN_ADR} - (std::int64_t{w.n} - 1) * 1024 + 1;

@@ -59,7 +59,7 @@ class Image {
 
 // The most of a file that can ever matter: no sector address a record can hold (track and sector
 // bytes up to FFh) reaches past this, so a huge file that merely ends in ".odi" costs no more.
-inline constexpr std::int64_t kMaxImageRead = 4 * 1024 * 1024;
+inline constexpr std::int64_t kMaxImageRead = std::int64_t{4} * 1024 * 1024;
 
 struct LoadedImage {
   std::string bytes;  // the first kMaxImageRead bytes of the file at most

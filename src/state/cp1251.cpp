@@ -18,7 +18,7 @@ struct Tables {
   Tables() {
     iconv_t cd = iconv_open("UTF-32LE", "CP1251");
     for (int b = 0; b < 256; ++b) {
-      char32_t cp = static_cast<char32_t>(b);  // fallback: the byte value itself (98h -> U+0098)
+      auto cp = static_cast<char32_t>(b);  // fallback: the byte value itself (98h -> U+0098)
       if (b >= 0x80 && cd != reinterpret_cast<iconv_t>(-1)) {
         char in = static_cast<char>(b);
         std::array<unsigned char, 8> out{};
