@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -20,6 +19,7 @@
 #include "helpview/formh.h"
 #include "helpview/formv.h"
 #include "helpview/loafil.h"
+#include "helpview/winkit.h"
 #include "mainwin/lists.h"
 #include "options/panel_qt.h"
 #include "state/cp1251.h"
@@ -38,10 +38,9 @@ const QString FormL::kFrmDiskHead = QStringLiteral(
 namespace {
 
 // The layout is kept in twips, as the window was drawn: 15 twips a pixel.
-constexpr int kTwipsPerPixel = 15;
+using helpview::kTwipsPerPixel;
 QRect tw(int left, int top, int width, int height) {
-  return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-          height / kTwipsPerPixel};
+  return helpview::pxRect(left, top, width, height);
 }
 
 QString from_cp1251(const std::string& bytes) {
@@ -55,31 +54,12 @@ QString from_path(const fs::path& p) {
   return QFile::decodeName(QByteArray::fromStdString(p.string()));
 }
 
-// "Courier New" is not here: a metric-compatible monospace with Cyrillic takes its place.
+// The fonts the window was drawn with ("Courier New", "MS Sans Serif"), or their stand-ins.
 QFont mono_font(qreal points) {
-  QFont f;
-  if (QFontDatabase::families().contains(QStringLiteral("Liberation Mono")))
-    f = QFont(QStringLiteral("Liberation Mono"));
-  else
-    f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  f.setPointSizeF(points);
-  f.setBold(true);
-  return f;
+  return helpview::courierNew(points, true);
 }
-
-// "MS Sans Serif": a plain sans.
 QFont sans_font(qreal points, bool bold) {
-  QFont f;
-  const QStringList families = QFontDatabase::families();
-  for (const char* name : {"Liberation Sans", "DejaVu Sans"}) {
-    if (families.contains(QString::fromLatin1(name))) {
-      f = QFont(QString::fromLatin1(name));
-      break;
-    }
-  }
-  f.setPointSizeF(points);
-  f.setBold(bold);
-  return f;
+  return helpview::msSansSerif(points, bold);
 }
 
 QString join(const QString& dir, const QString& name) {
@@ -113,7 +93,7 @@ void FormL::build() {
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(10080 / kTwipsPerPixel, 6195 / kTwipsPerPixel);
+  setFixedSize(helpview::px(10080), helpview::px(6195));
   setFont(sans_font(8, false));
   const QFont mono = mono_font(9.75);
 
