@@ -2,12 +2,14 @@
 
 #include <dirent.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QStorageInfo>
+#include <QStyle>
 
 namespace odi::gui {
 
@@ -129,8 +131,9 @@ void DirList::fill() {
   }
   setCurrentRow(current);
   if (QListWidgetItem* it = item(current)) {
+    // The current folder stands out in bold (an underline would also mark its indent).
     QFont f = it->font();
-    f.setUnderline(true);
+    f.setBold(true);
     it->setFont(f);
   }
 }
