@@ -318,7 +318,12 @@ void FormL::FileL_Click() {
   const odi::Image img(loaded.bytes);
 
   st_.VER_DOS = odi::VER_DOS(img);
-  LabVER->setText(from_cp1251(st_.VER_DOS));
+  // The bytes after the version number are whatever the DOS holds there, often 00h: a label
+  // shows control bytes as blanks rather than as boxes.
+  QString ver = from_cp1251(st_.VER_DOS);
+  for (QChar& c : ver)
+    if (c.unicode() < 0x20) c = QLatin1Char(' ');
+  LabVER->setText(ver);
   st_.KAT.reset_root(odi::disk_name(img));
   KAT_LOAD(img);
 }
