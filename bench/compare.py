@@ -39,6 +39,7 @@ tasks = {
     "floor, 1 disk": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(nbytes), o, one], 1),
     "floor (txt size), 1 disk": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(txt_bytes), o, one], 1),
     f"extract --all --type bin, {len(many)} disks": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-j", "1", "-o", o] + many, len(many)),
+    f"extract --all --type bin, {len(many)} disks, default jobs": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-o", o] + many, len(many)),
     f"floor, {len(many)} disks": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(nbytes), o] + many, len(many)),
     "ls -R, 1 disk": (lambda o: [odi, "ls", "-R", one], 1),
     "floor --read-only, 1 disk": (lambda o: [floor, "--read-only", o, one], 1),
@@ -47,6 +48,7 @@ pairs = [
     ("extract --all --type bin, 1 disk", "floor, 1 disk", 1.0),
     ("extract --all (txt), 1 disk", "floor (txt size), 1 disk", 1.3),
     (f"extract --all --type bin, {len(many)} disks", f"floor, {len(many)} disks", 1.1),
+    (f"extract --all --type bin, {len(many)} disks, default jobs", f"floor, {len(many)} disks", 1.1),
     ("ls -R, 1 disk", "floor --read-only, 1 disk", 1.0),
 ]
 # Each task alternates with its own floor, round by round; a pair's output folders are made
@@ -67,8 +69,8 @@ for task, base, _ in pairs:
 
 med = {k: statistics.median(v) for k, v in times.items()}
 print(f"one disk: {nfiles} files, {nbytes} bytes (bin), {txt_bytes} bytes (txt); {rounds} rounds")
-print(f"{'task':48} {'ms/image':>9} {'floor':>9} {'ratio':>6} {'target':>7}")
+print(f"{'task':62} {'ms/image':>9} {'floor':>9} {'ratio':>6} {'target':>7}")
 for task, base, target in pairs:
     r = med[task] / med[base]
-    print(f"{task:48} {med[task]:9.3f} {med[base]:9.3f} {r:6.2f} {'<=' + str(target):>7}"
+    print(f"{task:62} {med[task]:9.3f} {med[base]:9.3f} {r:6.2f} {'<=' + str(target):>7}"
           f"{'' if r <= target else '  MISSED'}")
