@@ -707,12 +707,18 @@ void FormLTest::viewCopy() {
 }
 
 void FormLTest::helpButton() {
+  // The help window keeps HelpUser.txt in the working folder: keep it out of the build tree.
+  const QString before = QDir::currentPath();
+  QDir::setCurrent(dir());
   FormL w(dir());
   child<QPushButton>(w, "ComHLP")->click();
   FormH* h = FormH::instance();
   QVERIFY(h != nullptr);
   child<QPushButton>(w, "ComHLP")->click();
   QCOMPARE(FormH::instance(), h);
+  QVERIFY(QFileInfo::exists(path("HelpUser.txt")));
+  delete h;
+  QDir::setCurrent(before);
 }
 
 void FormLTest::imageChangesAfterListing() {
