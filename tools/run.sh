@@ -10,7 +10,7 @@ cmake --build --preset dev -j "$(nproc)"
 
 sample=build/dev/sample/sample.odi
 if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
-  exec build/dev/src/app/odiview "$(dirname "$sample")"
+  exec build/dev/src/app/odiview "$sample"
 fi
 
 echo "No display here: to see the window, run under a virtual display: xvfb-run -a tools/run.sh"
@@ -20,4 +20,4 @@ build/dev/src/cli/odi info "$sample"
 build/dev/src/cli/odi ls -R "$sample"
 echo
 echo "--- odi cat $sample ОПИСАНИЕ.TXT (first lines, recoded to CP1251, shown here as UTF-8):"
-build/dev/src/cli/odi cat "$sample" ОПИСАНИЕ.TXT | iconv -f CP1251 -t UTF-8 | head -n 12
+build/dev/src/cli/odi cat "$sample" ОПИСАНИЕ.TXT | iconv -f CP1251 -t UTF-8 | head -n 12 || true
