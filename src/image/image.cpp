@@ -10,8 +10,14 @@ namespace odi {
 LoadedImage read_image_file(const std::filesystem::path& path) {
   LoadedImage out;
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
+  const auto st = std::filesystem::status(path, ec);
+  if (std::filesystem::is_directory(st)) {
     out.error = std::make_error_code(std::errc::is_a_directory).message();
+    return out;
+  }
+  // A pipe or a device that merely carries an image's name would block the read or never end.
+  if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st)) {
+    out.error = "not a regular file";
     return out;
   }
   std::FILE* f = std::fopen(path.c_str(), "rb");

@@ -1,5 +1,6 @@
 // The whole copy of an entry: folders beside the image, names, atomic writes, failures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -120,4 +121,17 @@ TEST(Copy, FileSystemFailuresLeaveNothingPartial) {
   size_t files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(t.path / "b")) ++files;
   EXPECT_EQ(files, 1u);  // no temporary left behind
+}
+
+TEST(ImageFile, ReadsRegularFilesOnlyAndNeverWaits) {
+  TempDir t;
+  EXPECT_FALSE(read_image_file(t.path / "missing.odi").ok());
+  EXPECT_FALSE(read_image_file(t.path).ok());
+  const fs::path fifo = t.path / "pipe.odi";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(read_image_file(fifo).ok());  // would block until a writer came
+  std::ofstream(t.path / "short.odi") << "Dos_MX";
+  const LoadedImage l = read_image_file(t.path / "short.odi");
+  EXPECT_TRUE(l.ok());
+  EXPECT_EQ(l.bytes, "Dos_MX");
 }
