@@ -1,8 +1,11 @@
 // The whole copy of an entry: folders beside the image, names, atomic writes, failures.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <functional>
 
 #include "builder/odibuild.h"
 #include "extract/copy_buf.h"
@@ -134,4 +137,61 @@ TEST(ImageFile, ReadsRegularFilesOnlyAndNeverWaits) {
   const LoadedImage l = read_image_file(t.path / "short.odi");
   EXPECT_TRUE(l.ok());
   EXPECT_EQ(l.bytes, "Dos_MX");
+}
+
+namespace {
+
+// Runs `body` in a child process that has given up root, so that permission bits apply as they
+// do to a user; returns the child's exit status. Without root the child simply keeps the user.
+int as_user(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+    ::_exit(body());
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+}  // namespace
+
+TEST(Copy, ReadOnlyTargetAndUnreadableImageAsAUser) {
+  TempDir t;
+  fs::permissions(t.path, fs::perms::all);  // the user may pass and look, not write below `ro`
+  Disk disk;
+  const std::string bytes = disk.d.image();
+  const fs::path ro = t.path / "ro";
+  fs::create_directories(ro / "d");
+  std::ofstream(ro / "d.odi", std::ios::binary) << bytes;
+  const auto read_only = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                         fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+  fs::permissions(ro / "d", read_only);
+  fs::permissions(ro, read_only);
+
+  // A read-only target folder: the copy fails with the system's reason and leaves nothing.
+  const int wrote = as_user([&] {
+    const Image img(bytes);
+    CatalogueStack st;
+    st.reset_root("DISK");
+    Options bin;
+    bin.txt = false;
+    bin.bin = true;
+    const CopyOutcome o =
+        copy_entry(ro / "d.odi", img, st, read_catalogue(img, kRootOffset)[0], bin);
+    return o.status == CopyOutcome::Status::WriteFailed &&
+                   o.error.find("denied") != std::string::npos
+               ? 0
+               : 1;
+  });
+  EXPECT_EQ(wrote, 0);
+  EXPECT_TRUE(fs::is_empty(ro / "d"));
+  fs::permissions(ro, fs::perms::owner_all);
+  fs::permissions(ro / "d", fs::perms::owner_all);
+
+  // An image the user may not read.
+  const fs::path secret = t.path / "secret.odi";
+  std::ofstream(secret, std::ios::binary) << bytes;
+  fs::permissions(secret, fs::perms::none);
+  EXPECT_EQ(as_user([&] { return read_image_file(secret).ok() ? 1 : 0; }), 0);
 }
