@@ -42,6 +42,30 @@ ByteMap kod_map(const KoiTable& table) {
   return m;
 }
 
+const ByteMap& text_map(const Options& opt) {
+  // 16 settings of win, dos, koi7 and koi8; each table is 256 bytes.
+  static const auto maps = [] {
+    std::array<ByteMap, 16> all{};
+    for (unsigned k = 0; k < 16; ++k) {
+      const bool win = k & 1, dos = k & 2, koi7 = k & 4, koi8 = k & 8;
+      ByteMap m{};
+      for (int c = 0; c < 256; ++c) m[static_cast<size_t>(c)] = static_cast<unsigned char>(c);
+      if (win) {
+        const ByteMap w = fil_map(KOI_WIN, koi7, koi8);
+        for (auto& v : m) v = w[v];
+      }
+      if (dos) {
+        const ByteMap d = fil_map(KOI_DOS, koi7, koi8);
+        for (auto& v : m) v = d[v];
+      }
+      all[k] = m;
+    }
+    return all;
+  }();
+  return maps[(opt.win ? 1U : 0U) | (opt.dos ? 2U : 0U) | (opt.koi7 ? 4U : 0U) |
+              (opt.koi8 ? 8U : 0U)];
+}
+
 void FIL_WIN(std::string& sec, const Options& opt) {
   apply_map(fil_map(KOI_WIN, opt.koi7, opt.koi8), sec);
 }

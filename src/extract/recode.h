@@ -24,6 +24,9 @@ using ByteMap = std::array<unsigned char, 256>;
 
 // The whole of FIL_WIN / FIL_DOS for one option setting, as a lookup table.
 ByteMap fil_map(const KoiTable& table, bool koi7, bool koi8);
+// The same tables, made once: the text recoding of a whole file for the given options (the
+// Windows, then the DOS recoding, each when its option is set; identity for neither).
+const ByteMap& text_map(const Options& opt);
 ByteMap kod_map(const KoiTable& table);
 
 inline void apply_map(const ByteMap& m, std::string& s) {

@@ -30,22 +30,7 @@ const char* find_tab_or_cr(const char* p, const char* end) {
 
 }  // namespace
 
-TextBody::TextBody(const Options& opt) : opt_(opt) {
-  // The Windows and the DOS recoding are tested one by one, as the boxes are; with both set
-  // (which the panel never allows) the text would pass through both, in that order.
-  ByteMap m{};
-  for (int c = 0; c < 256; ++c) m[static_cast<size_t>(c)] = static_cast<unsigned char>(c);
-  if (opt.win) {
-    const ByteMap w = fil_map(KOI_WIN, opt.koi7, opt.koi8);
-    for (auto& v : m) v = w[v];
-  }
-  if (opt.dos) {
-    const ByteMap d = fil_map(KOI_DOS, opt.koi7, opt.koi8);
-    for (auto& v : m) v = d[v];
-  }
-  map_ = m;
-  recode_ = opt.win || opt.dos;
-}
+TextBody::TextBody(const Options& opt) : opt_(opt), map_(&text_map(opt)) {}
 
 void TextBody::FIL_TXT(std::string& sec) {
   std::string out;
@@ -59,9 +44,10 @@ void TextBody::FIL_TXT(std::string_view sector, std::string& out) {
   const size_t carried = TXT_REM.size();
   TXT_REM.resize(carried + sector.size());
   char* const text = TXT_REM.data();
-  for (size_t i = 0; i < sector.size(); ++i)
-    text[carried + i] = static_cast<char>(recode_ ? map_[static_cast<unsigned char>(sector[i])]
-                                                  : static_cast<unsigned char>(sector[i]));
+  const ByteMap& map = *map_;
+  const auto* src = reinterpret_cast<const unsigned char*>(sector.data());
+  char* dst = text + carried;
+  for (size_t i = 0; i < sector.size(); ++i) dst[i] = static_cast<char>(map[src[i]]);
 
   const char* const text_end = text + TXT_REM.size();
   const char* lines_end = text_end;  // just past the last CR

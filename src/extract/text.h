@@ -33,8 +33,7 @@ class TextBody {
 
  private:
   Options opt_;
-  ByteMap map_{};
-  bool recode_ = false;
+  const ByteMap* map_;  // the recoding of the options, made once for the program
   std::string TXT_REM;  // recoded text after the last CR seen so far
 };
 
