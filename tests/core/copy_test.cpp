@@ -43,20 +43,28 @@ struct Disk {
   }
 };
 
+// A temporary folder and the disk above, at its root catalogue, with the bin form chosen.
+struct CopyCase {
+  TempDir t;
+  Disk disk;
+  Image img{disk.d.image()};
+  CatalogueStack st;
+  std::vector<Record> root;
+  Options bin;
+  CopyCase() {
+    st.reset_root("DISK");
+    root = read_catalogue(img, kRootOffset);
+    bin.txt = false;
+    bin.bin = true;
+  }
+};
+
 }  // namespace
 
 TEST(Copy, WritesBesideTheImageInCatalogueFolders) {
-  TempDir t;
-  Disk disk;
+  CopyCase c;
+  auto& [t, disk, img, st, root, bin] = c;
   const fs::path image = t.path / "disk1.ODI";
-  const Image img(disk.d.image());
-  CatalogueStack st;
-  st.reset_root("DISK");
-  const auto root = read_catalogue(img, kRootOffset);
-
-  Options bin;
-  bin.txt = false;
-  bin.bin = true;
   CopyOutcome o = copy_entry(image, img, st, root[0], bin);
   EXPECT_EQ(o.status, CopyOutcome::Status::Written);
   EXPECT_EQ(o.path, t.path / "disk1" / "GAME     COM.bin");
@@ -77,15 +85,8 @@ TEST(Copy, WritesBesideTheImageInCatalogueFolders) {
 }
 
 TEST(Copy, ReplacesWholeAndRefusesBadNames) {
-  TempDir t;
-  Disk disk;
-  const Image img(disk.d.image());
-  CatalogueStack st;
-  st.reset_root("DISK");
-  const auto root = read_catalogue(img, kRootOffset);
-  Options bin;
-  bin.txt = false;
-  bin.bin = true;
+  CopyCase c;
+  auto& [t, disk, img, st, root, bin] = c;
   fs::create_directories(t.path / "d");
   std::ofstream(t.path / "d" / "GAME     COM.bin") << std::string(5000, 'z');
   const CopyOutcome o = copy_entry(t.path / "d.odi", img, st, root[0], bin);
@@ -99,15 +100,8 @@ TEST(Copy, ReplacesWholeAndRefusesBadNames) {
 }
 
 TEST(Copy, FileSystemFailuresLeaveNothingPartial) {
-  TempDir t;
-  Disk disk;
-  const Image img(disk.d.image());
-  CatalogueStack st;
-  st.reset_root("DISK");
-  const auto root = read_catalogue(img, kRootOffset);
-  Options bin;
-  bin.txt = false;
-  bin.bin = true;
+  CopyCase c;
+  auto& [t, disk, img, st, root, bin] = c;
 
   // The target root exists as a file.
   std::ofstream(t.path / "a") << "not a folder";
@@ -157,10 +151,10 @@ int as_user(const std::function<int()>& body) {
 }  // namespace
 
 TEST(Copy, ReadOnlyTargetAndUnreadableImageAsAUser) {
-  TempDir t;
+  CopyCase c;
+  auto& [t, disk, img, st, root, bin] = c;
   fs::permissions(t.path, fs::perms::all);  // the user may pass and look, not write below `ro`
-  Disk disk;
-  const std::string bytes = disk.d.image();
+  const std::string& bytes = disk.d.image();
   const fs::path ro = t.path / "ro";
   fs::create_directories(ro / "d");
   std::ofstream(ro / "d.odi", std::ios::binary) << bytes;
@@ -171,14 +165,7 @@ TEST(Copy, ReadOnlyTargetAndUnreadableImageAsAUser) {
 
   // A read-only target folder: the copy fails with the system's reason and leaves nothing.
   const int wrote = as_user([&] {
-    const Image img(bytes);
-    CatalogueStack st;
-    st.reset_root("DISK");
-    Options bin;
-    bin.txt = false;
-    bin.bin = true;
-    const CopyOutcome o =
-        copy_entry(ro / "d.odi", img, st, read_catalogue(img, kRootOffset)[0], bin);
+    const CopyOutcome o = copy_entry(ro / "d.odi", img, st, root[0], bin);
     return o.status == CopyOutcome::Status::WriteFailed &&
                    o.error.find("denied") != std::string::npos
                ? 0
