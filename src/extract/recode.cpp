@@ -47,7 +47,10 @@ const ByteMap& text_map(const Options& opt) {
   static const auto maps = [] {
     std::array<ByteMap, 16> all{};
     for (unsigned k = 0; k < 16; ++k) {
-      const bool win = k & 1, dos = k & 2, koi7 = k & 4, koi8 = k & 8;
+      const bool win = (k & 1U) != 0;
+      const bool dos = (k & 2U) != 0;
+      const bool koi7 = (k & 4U) != 0;
+      const bool koi8 = (k & 8U) != 0;
       ByteMap m{};
       for (int c = 0; c < 256; ++c) m[static_cast<size_t>(c)] = static_cast<unsigned char>(c);
       if (win) {
