@@ -187,9 +187,7 @@ class Checker {
 
     // The checksum means something only for a body read whole.
     if (problems_.size() != before || w.ERR_COP != kCopyOk) return;
-    std::string body;
-    for (const Piece& p : w.pieces) body += *img_.read(p.offset, p.length);
-    const std::uint16_t sum = monitor_checksum(body);
+    const std::uint16_t sum = monitor_checksum(chain_body(img_, w));
     if (sum != rec.checksum())
       add("checksum", path,
           "checksum " + hex4(sum) + " of the body differs from the stored " + hex4(rec.checksum()));

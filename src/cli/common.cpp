@@ -231,9 +231,7 @@ std::optional<bool> checksum_ok(const Image& img, const Record& rec) {
   if (!rec.is_file()) return std::nullopt;
   const ChainWalk w = walk_chain(img, rec);
   if (w.ERR_COP != kCopyOk) return std::nullopt;
-  std::string body;
-  for (const Piece& p : w.pieces) body += *img.read(p.offset, p.length);
-  return monitor_checksum(body) == rec.checksum();
+  return monitor_checksum(chain_body(img, w)) == rec.checksum();
 }
 
 std::string_view version() {

@@ -25,11 +25,7 @@ std::string joined(const std::vector<std::string>& parts) {
 }
 
 bool has_odi_suffix(const fs::path& p) {
-  const std::string n = p.filename().string();
-  if (n.size() < 4) return false;
-  std::string tail = n.substr(n.size() - 4);
-  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return tail == ".odi";
+  return ends_in_odi(p.filename().string());
 }
 
 std::string plural(std::size_t n, const char* one, const char* many) {

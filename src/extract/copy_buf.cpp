@@ -54,7 +54,7 @@ CopyResult COPY_BUF(const Image& img, const Record& rec, const Options& opt,
     for (const Piece& p : w.pieces) text.FIL_TXT(*img.read(p.offset, p.length), r.BUF_FIL);
     text.END_TXT(r.BUF_FIL, rec, w.n, dat_txt);
   } else {
-    for (const Piece& p : w.pieces) r.BUF_FIL += *img.read(p.offset, p.length);
+    r.BUF_FIL += chain_body(img, w);
   }
   if (opt.rks) r.BUF_FIL += END_RKS(rec);
   return r;

@@ -12,12 +12,16 @@
 
 namespace odi {
 
+bool ends_in_odi(std::string_view name) {
+  if (name.size() < 4) return false;
+  std::string tail(name.substr(name.size() - 4));
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return tail == ".odi";
+}
+
 std::optional<fs::path> target_root(const fs::path& image_path) {
   const std::string s = image_path.string();
-  if (s.size() < 4) return std::nullopt;
-  std::string tail = s.substr(s.size() - 4);
-  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  if (tail != ".odi") return std::nullopt;
+  if (!ends_in_odi(s)) return std::nullopt;
   fs::path root(s.substr(0, s.size() - 4));
   if (root.filename().empty()) return std::nullopt;  // a file named just ".odi"
   return root;

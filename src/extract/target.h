@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 // The target root: the image path without its last four characters when they are ".odi" in any
 // letter case; nothing for any other name (x.odi1 cannot have a folder beside it of its own name).
 std::optional<fs::path> target_root(const fs::path& image_path);
+// Does the name end in ".odi", in any letter case?
+bool ends_in_odi(std::string_view name);
 
 // The target folder of the catalogue shown: root, then the converted names of levels 1..KAT_LEV.
 fs::path target_dir(const fs::path& root, const CatalogueStack& stack);

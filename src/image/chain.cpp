@@ -80,6 +80,12 @@ ChainWalk walk_chain(const Image& img, const Record& rec) {
   return w;
 }
 
+std::string chain_body(const Image& img, const ChainWalk& w) {
+  std::string body;
+  for (const Piece& p : w.pieces) body += *img.read(p.offset, p.length);
+  return body;
+}
+
 std::uint16_t monitor_checksum(std::string_view body) {
   unsigned lo = 0;
   unsigned hi = 0;

@@ -64,6 +64,9 @@ struct ChainWalk {
 // one that is AAh while the size is not 0, is ERR_COP 1 and nothing is read.
 ChainWalk walk_chain(const Image& img, const Record& rec);
 
+// The body bytes a walk found, in chain order (pieces always lie inside the image).
+std::string chain_body(const Image& img, const ChainWalk& w);
+
 // The checksum word the machine's monitor computes over a body: the low byte is the sum of all
 // bytes modulo 256; the high byte is the sum, over all bytes but the last, of each byte plus the
 // carry out of the low-byte addition for that byte, modulo 256.
