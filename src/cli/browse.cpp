@@ -64,14 +64,18 @@ void print_table(const std::vector<std::vector<std::string>>& rows) {
   for (const auto& r : rows) line(r);
 }
 
-std::vector<std::string> table_row(const Record& rec, int row, const std::string& today) {
+std::vector<std::string> table_row(const FileSystem& disk, const Entry& e, int row,
+                                   const std::string& today) {
+  const Record& rec = e.rec;
   const bool file = rec.is_file();
+  std::string name = cp1251_to_utf8(NAM_WIN(rec.name_field()));
+  if (!e.attributes.empty()) name += " " + e.attributes;
   return {std::to_string(row),
-          cp1251_to_utf8(NAM_WIN(rec.name_field())),
+          name,
           std::to_string(rec.size_kb()) + "K",
           kind_text(rec),
-          FIL_DAT(rec, today),
-          std::to_string(rec.first_track()) + "/" + std::to_string(rec.first_sector()),
+          entry_date(e, today),
+          disk.place(e),
           file ? hex4(rec.start()) : "",
           file ? hex4(rec.end()) : "",
           file ? hex4(rec.checksum()) : ""};
@@ -79,15 +83,31 @@ std::vector<std::string> table_row(const Record& rec, int row, const std::string
 
 }  // namespace
 
-int cmd_info(const std::string& image) {
+int cmd_info(const std::string& image, bool json) {
   LoadedDisk disk;
   if (!load_disk(image, disk)) return kExitNoImage;
+  const FileSystem& fsys = *disk.disk;
   // The version is 13 bytes from the signature on; a disk may pad it with NUL bytes, which end
   // the text as they end a label's.
   std::string ver = VER_DOS(disk.img);
   ver = ver.substr(0, ver.find('\0'));
+  // CP/M keeps no disk name: its root's name is only a label for the path.
+  const std::string name = fsys.kind() == FsKind::Cpm ? std::string() : fsys.root_name();
+  const std::string kind(fs_kind_name(fsys.kind()));
+  if (json) {
+    nlohmann::ordered_json j;
+    j["file_system"] = kind;
+    j["version"] = cp1251_to_utf8(ver);
+    j["disk_name"] = cp1251_to_utf8(name);
+    for (const auto& [key, value] : fsys.layout_facts()) j[key] = value;
+    out(j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n");
+    return kExitOk;
+  }
+  // Scripts read the first two lines as they always were; what is new comes after them.
   out("version: " + cp1251_to_utf8(ver) + "\n");
-  out("disk name: " + cp1251_to_utf8(disk_name(disk.img)) + "\n");
+  out("disk name: " + cp1251_to_utf8(name) + "\n");
+  out("file system: " + kind + "\n");
+  for (const auto& [key, value] : fsys.layout_facts()) out(key + ": " + value + "\n");
   return kExitOk;
 }
 
@@ -95,7 +115,8 @@ int cmd_ls(const LsArgs& a) {
   LoadedDisk disk;
   if (!load_disk(a.image, disk)) return kExitNoImage;
   std::string error;
-  const auto start = find_catalogue(disk.img, a.catpath, error);
+  const FileSystem& fsys = *disk.disk;
+  const auto start = find_catalogue(fsys, a.catpath, error);
   if (!start) {
     complain(a.image + ": " + error);
     return kExitNotFound;
@@ -104,21 +125,28 @@ int cmd_ls(const LsArgs& a) {
 
   if (a.json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    walk_tree(disk.img, start->stack, start->path, a.recursive, [&](const Visit& v) {
+    walk_tree(fsys, *start, a.recursive, [&](const Visit& v) {
+      const Record& rec = v.entry.rec;
       nlohmann::ordered_json e;
       e["path"] = joined(v.path);
+      e["ref"] = v.ref;
       e["row"] = v.row;
-      e["text"] = row_text(v.rec);
-      e["name"] = entry_name(v.rec);
-      e["kind"] = kind_text(v.rec);
-      e["size_kb"] = v.rec.size_kb();
-      e["date"] = FIL_DAT(v.rec, today);
-      e["first_sector"] = v.rec.first_sector();
-      e["first_track"] = v.rec.first_track();
-      e["start"] = v.rec.start();
-      e["end"] = v.rec.end();
-      e["checksum"] = v.rec.checksum();
-      const auto ok = checksum_ok(disk.img, v.rec);
+      e["text"] = row_text(v.entry);
+      e["name"] = entry_name(rec);
+      e["kind"] = kind_text(rec);
+      e["size_kb"] = rec.size_kb();
+      if (v.entry.is_file()) e["bytes"] = v.entry.bytes;
+      if (v.entry.user >= 0) {
+        e["user"] = v.entry.user;
+        e["attributes"] = v.entry.attributes;
+      }
+      e["date"] = entry_date(v.entry, today);
+      e["first_sector"] = rec.first_sector();
+      e["first_track"] = rec.first_track();
+      e["start"] = rec.start();
+      e["end"] = rec.end();
+      e["checksum"] = rec.checksum();
+      const auto ok = checksum_ok(fsys, v.entry);
       e["checksum_ok"] = ok ? nlohmann::ordered_json(*ok) : nlohmann::ordered_json(nullptr);
       list.push_back(std::move(e));
     });
@@ -137,13 +165,13 @@ int cmd_ls(const LsArgs& a) {
   blocks.push_back({joined(start->path), {}});
   open.push_back(0);
   walk_tree(
-      disk.img, start->stack, start->path, a.recursive,
+      fsys, *start, a.recursive,
       [&](const Visit& v) {
         // The visit order is depth first: a record at depth d belongs to the d-th open block.
         const size_t depth = v.path.size() - start->path.size() - 1;
         open.resize(depth + 1);
-        blocks[open.back()].rows.push_back(table_row(v.rec, v.row, today));
-        if (a.recursive && v.rec.is_catalogue()) {
+        blocks[open.back()].rows.push_back(table_row(fsys, v.entry, v.row, today));
+        if (a.recursive && v.entry.is_catalogue()) {
           blocks.push_back({joined(v.path), {}});
           open.push_back(blocks.size() - 1);
         }
@@ -174,12 +202,13 @@ int cmd_cat(const CatArgs& a) {
   }
   LoadedDisk disk;
   if (!load_disk(a.image, disk)) return kExitNoImage;
-  const auto found = find_entry(disk.img, a.entry, error);
+  const FileSystem& fsys = *disk.disk;
+  const auto found = find_entry(fsys, a.entry, error);
   if (!found) {
     complain(a.image + ": " + error);
     return kExitNotFound;
   }
-  const CopyResult r = COPY_BUF(disk.img, found->rec, *opt, FIL_DAT(found->rec, today_text()));
+  const CopyResult r = COPY_BUF(fsys, found->entry, *opt, entry_date(found->entry, today_text()));
   const std::string bytes = a.dump ? DAMP_TXT(r.BUF_FIL, opt->win) : r.BUF_FIL;
   out(bytes);
   std::fflush(stdout);
@@ -196,6 +225,8 @@ std::string damage_text(int err_cop) {
       return "bad FAT chain (ERR_COP 2)";
     case kCopyShort:
       return "the image ends before the chain does (ERR_COP 3)";
+    case kCopyTooLarge:
+      return "loaded at 0100h the body runs past FFFFh: no rks frame holds it (ERR_COP 4)";
     default:
       return "sound";
   }

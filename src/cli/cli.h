@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "image/catalogue.h"
+#include "image/fs.h"
 #include "image/image.h"
 #include "image/record.h"
 #include "state/options.h"
@@ -40,11 +42,13 @@ std::optional<Options> options_from(const FormFlags& flags, std::string& error);
 // One line on stderr, prefixed "odi: ".
 void complain(std::string_view message);
 
-// An image read into memory. The view `img` points into `bytes`: keep the object in place.
+// An image read into memory, and the file system that reads it. The view `img` points into
+// `bytes` and `disk` into `img`: keep the object in place.
 struct LoadedDisk {
   fs::path path;
   std::string bytes;
   Image img;
+  std::unique_ptr<FileSystem> disk;
   LoadedDisk() = default;
   LoadedDisk(const LoadedDisk&) = delete;
   LoadedDisk& operator=(const LoadedDisk&) = delete;
@@ -54,55 +58,46 @@ struct LoadedDisk {
 bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet = false,
                std::string* why = nullptr);
 
-// How an entry is named on the command line and in listings (UTF-8):
-//   the converted trimmed name field, inner spaces kept ("TEST     TXT");
-//   NAME.EXT, the trimmed name and the trimmed extension ("TEST.TXT"; just "NAME" without one).
-std::string entry_name(const Record& rec);
-std::string entry_short_name(const Record& rec);
-// The list row as UTF-8.
-std::string row_text(const Record& rec);
+// The list row as UTF-8, the attributes (CP/M) after it.
+std::string row_text(const Entry& e);
 // "file", "catalogue" or "other" by the kind byte.
 const char* kind_text(const Record& rec);
 
 // Where a path of components ends up.
 struct Found {
   CatalogueStack stack;  // the catalogue holding the entry (or the catalogue itself: see below)
-  Record rec;            // the entry's record (for a catalogue path: unset)
+  Entry entry;           // the entry (for a catalogue path: the catalogue's own row; unset at /)
   int row = -1;          // its row in that catalogue
   std::vector<std::string> path;  // components from the root, as entry_name gives them
+  std::string ref;                // the same as row numbers: "#3/#0"; empty at the root
 };
 
 // Finds ENTRY ("/"-separated; each component a name as entry_name or entry_short_name gives it,
 // or #N for row N). Inner components must be catalogues. On failure, an error text.
-std::optional<Found> find_entry(const Image& img, std::string_view entry, std::string& error);
+std::optional<Found> find_entry(const FileSystem& disk, std::string_view entry, std::string& error);
 // Finds CATPATH: every component a catalogue. An empty path is the root.
-std::optional<Found> find_catalogue(const Image& img, std::string_view catpath, std::string& error);
-
-// A fresh stack at the root of `img`.
-CatalogueStack root_stack(const Image& img);
+std::optional<Found> find_catalogue(const FileSystem& disk, std::string_view catpath,
+                                    std::string& error);
 
 // Visits every record of the catalogue `stack` shows and, when `recursive`, of its sub-catalogues
 // in the order a person reads a listing: each record, and right after a catalogue record its
 // whole contents. A catalogue is entered only below level 10 and only when it is not already on
 // the path. `skipped` (optional) hears of each catalogue not entered and why.
 struct Visit {
-  const CatalogueStack& stack;  // the catalogue holding the record
-  const Record& rec;
+  const CatalogueStack& stack;  // the catalogue holding the entry
+  const Entry& entry;
   int row;
-  const std::vector<std::string>& path;  // components from the root, including the record's own
+  const std::vector<std::string>& path;  // components from the root, including the entry's own
+  const std::string& ref;                // the same as row numbers ("#3/#0")
 };
 enum class Skip { OnPath, TooDeep };
-void walk_tree(const Image& img, const CatalogueStack& stack, const std::vector<std::string>& path,
-               bool recursive, const std::function<void(const Visit&)>& visit,
+void walk_tree(const FileSystem& disk, const Found& start, bool recursive,
+               const std::function<void(const Visit&)>& visit,
                const std::function<void(const Visit&, Skip)>& skipped = {});
-
-// Is record `row` of the catalogue at `pos` the record a sub-catalogue keeps of itself in its
-// last slot (real disks do this)? Then it is no loop, it simply must not be followed.
-bool is_self_record(const Record& rec, int row, std::int64_t pos);
 
 // The body as the chain gives it and whether its sum matches the stored word: nothing for
 // entries that cannot be read (not files, or a chain that fails).
-std::optional<bool> checksum_ok(const Image& img, const Record& rec);
+std::optional<bool> checksum_ok(const FileSystem& disk, const Entry& e);
 
 // "0.1.0"
 std::string_view version();

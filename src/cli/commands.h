@@ -37,7 +37,7 @@ struct CheckArgs {
   bool json = false;
 };
 
-int cmd_info(const std::string& image);
+int cmd_info(const std::string& image, bool json);
 int cmd_ls(const LsArgs& a);
 int cmd_cat(const CatArgs& a);
 int cmd_extract(const ExtractArgs& a);

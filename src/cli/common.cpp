@@ -58,37 +58,18 @@ bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet, std::string* 
   disk.path = path;
   disk.bytes = std::move(li.bytes);
   disk.img = Image(disk.bytes);
+  disk.disk = open_file_system(disk.img);
   return true;
 }
 
-std::string entry_name(const Record& rec) {
-  return cp1251_to_utf8(NAM_WIN(trim_spaces(rec.name_field())));
-}
-
-std::string entry_short_name(const Record& rec) {
-  // Convert the whole field at once (12 bytes: the "prn" rule never fires) and split it after.
-  const std::string conv = NAM_WIN(rec.name_field());
-  const std::string_view v(conv);
-  std::string out = cp1251_to_utf8(trim_spaces(v.substr(0, 8)));
-  const std::string_view ext = trim_spaces(v.substr(9, 3));
-  if (!ext.empty()) out += "." + cp1251_to_utf8(ext);
-  return out;
-}
-
-std::string row_text(const Record& rec) {
-  return cp1251_to_utf8(list_row(rec));
+std::string row_text(const Entry& e) {
+  return cp1251_to_utf8(list_row(e));
 }
 
 const char* kind_text(const Record& rec) {
   if (rec.is_file()) return "file";
   if (rec.is_catalogue()) return "catalogue";
   return "other";
-}
-
-CatalogueStack root_stack(const Image& img) {
-  CatalogueStack s;
-  s.reset_root(disk_name(img));
-  return s;
 }
 
 namespace {
@@ -117,7 +98,7 @@ std::vector<std::string> split_path(std::string_view p) {
 
 // The row of `recs` that `component` names, or -1. An exact name wins over one that matches only
 // when the Latin letter case is ignored; among equals the first row wins.
-int match_row(const std::vector<Record>& recs, const std::string& component) {
+int match_row(const std::vector<Entry>& recs, const std::string& component) {
   if (component.size() > 1 && component[0] == '#' &&
       component.find_first_not_of("0123456789", 1) == std::string::npos && component.size() < 9) {
     const int n = std::stoi(component.substr(1));
@@ -125,8 +106,8 @@ int match_row(const std::vector<Record>& recs, const std::string& component) {
   }
   for (int pass = 0; pass < 2; ++pass) {
     for (size_t i = 0; i < recs.size(); ++i) {
-      const std::string full = entry_name(recs[i]);
-      const std::string brief = entry_short_name(recs[i]);
+      const std::string full = entry_name(recs[i].rec);
+      const std::string brief = entry_short_name(recs[i].rec);
       const bool hit = pass == 0
                            ? (full == component || brief == component)
                            : (ascii_iequal(full, component) || ascii_iequal(brief, component));
@@ -137,42 +118,43 @@ int match_row(const std::vector<Record>& recs, const std::string& component) {
 }
 
 // Follows `parts`; the last one is a catalogue too when `last_is_catalogue`.
-std::optional<Found> follow(const Image& img, const std::vector<std::string>& parts,
+std::optional<Found> follow(const FileSystem& disk, const std::vector<std::string>& parts,
                             bool last_is_catalogue, std::string& error) {
   Found f;
-  f.stack = root_stack(img);
+  f.stack = root_stack(disk);
   for (size_t i = 0; i < parts.size(); ++i) {
-    const std::vector<Record> recs =
-        read_catalogue(img, f.stack.KAT_POS[static_cast<size_t>(f.stack.KAT_LEV)]);
-    const int row = match_row(recs, parts[i]);
+    const std::vector<Entry> rows =
+        disk.list(f.stack.KAT_POS[static_cast<size_t>(f.stack.KAT_LEV)]);
+    const int row = match_row(rows, parts[i]);
     std::string sofar;
     for (size_t j = 0; j <= i; ++j) sofar += (j ? "/" : "") + parts[j];
     if (row < 0) {
       error = "no entry " + sofar;
       return std::nullopt;
     }
-    const Record& rec = recs[static_cast<size_t>(row)];
-    f.path.push_back(entry_name(rec));
+    const Entry& e = rows[static_cast<size_t>(row)];
+    f.path.push_back(entry_name(e.rec));
+    f.ref += (i ? "/#" : "#") + std::to_string(row);
     const bool last = i + 1 == parts.size();
     if (last && !last_is_catalogue) {
-      if (!rec.is_file()) {
-        error = sofar + " is not a file (" + kind_text(rec) + ")";
+      if (!e.is_file()) {
+        error = sofar + " is not a file (" + kind_text(e.rec) + ")";
         return std::nullopt;
       }
-      f.rec = rec;
+      f.entry = e;
       f.row = row;
       return f;
     }
-    if (!rec.is_catalogue()) {
+    if (!e.is_catalogue()) {
       error = sofar + " is not a catalogue";
       return std::nullopt;
     }
-    if (!f.stack.enter(rec, row)) {
+    if (!enter(f.stack, e, row)) {
       error = sofar + " lies deeper than 10 catalogue levels";
       return std::nullopt;
     }
     if (last) {
-      f.rec = rec;
+      f.entry = e;
       f.row = row;
     }
   }
@@ -181,57 +163,57 @@ std::optional<Found> follow(const Image& img, const std::vector<std::string>& pa
 
 }  // namespace
 
-std::optional<Found> find_entry(const Image& img, std::string_view entry, std::string& error) {
+std::optional<Found> find_entry(const FileSystem& disk, std::string_view entry,
+                                std::string& error) {
   const auto parts = split_path(entry);
   if (parts.empty()) {
     error = "empty entry name";
     return std::nullopt;
   }
-  return follow(img, parts, false, error);
+  return follow(disk, parts, false, error);
 }
 
-std::optional<Found> find_catalogue(const Image& img, std::string_view catpath,
+std::optional<Found> find_catalogue(const FileSystem& disk, std::string_view catpath,
                                     std::string& error) {
-  return follow(img, split_path(catpath), true, error);
+  return follow(disk, split_path(catpath), true, error);
 }
 
-bool is_self_record(const Record& rec, int row, std::int64_t pos) {
-  return row == kMaxRecords - 1 && rec.is_catalogue() &&
-         sector_offset(rec.first_track(), rec.first_sector()) == pos;
-}
-
-void walk_tree(const Image& img, const CatalogueStack& stack, const std::vector<std::string>& path,
-               bool recursive, const std::function<void(const Visit&)>& visit,
+void walk_tree(const FileSystem& disk, const Found& start, bool recursive,
+               const std::function<void(const Visit&)>& visit,
                const std::function<void(const Visit&, Skip)>& skipped) {
+  const CatalogueStack& stack = start.stack;
   const std::int64_t pos = stack.KAT_POS[static_cast<size_t>(stack.KAT_LEV)];
-  const std::vector<Record> recs = read_catalogue(img, pos);
-  std::vector<std::string> sub = path;
-  sub.emplace_back();
-  for (size_t i = 0; i < recs.size(); ++i) {
-    const Record& rec = recs[i];
+  const std::vector<Entry> rows = disk.list(pos);
+  Found inner;
+  inner.path = start.path;
+  inner.path.emplace_back();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Entry& e = rows[i];
     const int row = static_cast<int>(i);
-    sub.back() = entry_name(rec);
-    const Visit v{stack, rec, row, sub};
+    inner.path.back() = entry_name(e.rec);
+    inner.ref = start.ref + (start.ref.empty() ? "#" : "/#") + std::to_string(row);
+    const Visit v{stack, e, row, inner.path, inner.ref};
     visit(v);
-    if (!recursive || !rec.is_catalogue()) continue;
-    if (stack.on_path(sector_offset(rec.first_track(), rec.first_sector()))) {
+    if (!recursive || !e.is_catalogue()) continue;
+    // The record a sub-catalogue keeps of itself would lead straight back: not followed.
+    if (stack.on_path(e.inner)) {
       if (skipped) skipped(v, Skip::OnPath);
       continue;
     }
-    CatalogueStack inner = stack;
-    if (!inner.enter(rec, row)) {
+    inner.stack = stack;
+    if (!enter(inner.stack, e, row)) {
       if (skipped) skipped(v, Skip::TooDeep);
       continue;
     }
-    walk_tree(img, inner, sub, true, visit, skipped);
+    walk_tree(disk, inner, true, visit, skipped);
   }
 }
 
-std::optional<bool> checksum_ok(const Image& img, const Record& rec) {
-  if (!rec.is_file()) return std::nullopt;
-  const ChainWalk w = walk_chain(img, rec);
+std::optional<bool> checksum_ok(const FileSystem& disk, const Entry& e) {
+  if (!e.is_file()) return std::nullopt;
+  const ChainWalk w = disk.walk(e);
   if (w.ERR_COP != kCopyOk) return std::nullopt;
-  return monitor_checksum(chain_body(img, w)) == rec.checksum();
+  return monitor_checksum(chain_body(disk.image(), w)) == e.rec.checksum();
 }
 
 std::string_view version() {

@@ -136,10 +136,11 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
   }
 
   bool gave_up = false;
-  auto copy = [&](const CatalogueStack& stack, const Record& rec,
+  const FileSystem& fsys = *disk.disk;
+  auto copy = [&](const CatalogueStack& stack, const Entry& e,
                   const std::vector<std::string>& path) {
     if (gave_up) return;
-    const CopyOutcome c = copy_entry_into(*t.root, disk.img, stack, rec, opt, keep);
+    const CopyOutcome c = copy_entry_into(*t.root, fsys, stack, e, opt, keep);
     switch (c.status) {
       case CopyOutcome::Status::Written:
         ++o.files;
@@ -171,12 +172,11 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
         break;
     }
   };
-  auto files_below = [&](const CatalogueStack& stack, const std::vector<std::string>& path,
-                         bool deep) {
+  auto files_below = [&](const Found& start, bool deep) {
     walk_tree(
-        disk.img, stack, path, deep,
+        fsys, start, deep,
         [&](const Visit& v) {
-          if (v.rec.is_file()) copy(v.stack, v.rec, v.path);
+          if (v.entry.is_file()) copy(v.stack, v.entry, v.path);
         },
         [&](const Visit& v, Skip why_not) {
           if (why_not == Skip::TooDeep) {
@@ -188,17 +188,19 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
   };
 
   if (t.entries.empty()) {
-    files_below(root_stack(disk.img), {}, all);
+    Found root;
+    root.stack = root_stack(fsys);
+    files_below(root, all);
     return;
   }
   for (const std::string& entry : t.entries) {
     std::string error;
-    if (const auto cat = find_catalogue(disk.img, entry, error)) {
-      files_below(cat->stack, cat->path, true);
+    if (const auto cat = find_catalogue(fsys, entry, error)) {
+      files_below(*cat, true);
       continue;
     }
-    if (const auto file = find_entry(disk.img, entry, error)) {
-      copy(file->stack, file->rec, file->path);
+    if (const auto file = find_entry(fsys, entry, error)) {
+      copy(file->stack, file->entry, file->path);
       continue;
     }
     o.reports.push_back(name + ": " + error);

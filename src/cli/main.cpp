@@ -24,16 +24,19 @@ void add_form_flags(CLI::App* cmd, FormFlags& f) {
 }  // namespace
 
 static int run(int argc, char** argv) {
-  CLI::App app{"odi - files of Specialist MX floppy-disk images (ODI, MX_DOS)", "odi"};
+  CLI::App app{"odi - files of Specialist MX floppy-disk images (ODI: MX_DOS and CP/M 2.2)", "odi"};
   app.set_version_flag("--version", std::string("odi ") + std::string(version()));
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 done; 1 damage or other problems found (extract, check); cat: the\n"
-      "extraction's error code 0-3; 64 usage error; 65 entry not found or not a file;\n"
+      "extraction's error code 0-4; 64 usage error; 65 entry not found or not a file;\n"
       "66 image cannot be opened. See odi(1).");
 
   std::string info_image;
-  auto* info = app.add_subcommand("info", "Show the DOS version text and the disk name");
+  bool info_json = false;
+  auto* info = app.add_subcommand(
+      "info", "Show the file system, the DOS version text and the disk name (CP/M: its layout)");
+  info->add_flag("--json", info_json, "The same as one JSON object");
   info->add_option("IMAGE", info_image, "ODI image file")->required();
 
   LsArgs ls;
@@ -48,7 +51,8 @@ static int run(int argc, char** argv) {
   add_form_flags(catc, cat.form);
   catc->add_flag("--dump", cat.dump, "Show the result as a hex dump, as the preview does");
   catc->add_option("IMAGE", cat.image, "ODI image file")->required();
-  catc->add_option("ENTRY", cat.entry, "Entry path: NAME     EXT, NAME.EXT or #ROW per level")
+  catc->add_option("ENTRY", cat.entry,
+                   "Entry path: NAME     EXT, NAME.EXT or #ROW per level (ls --json's ref)")
       ->required();
 
   ExtractArgs ex;
@@ -83,7 +87,7 @@ static int run(int argc, char** argv) {
   }
 
   try {
-    if (info->parsed()) return cmd_info(info_image);
+    if (info->parsed()) return cmd_info(info_image, info_json);
     if (lsc->parsed()) return cmd_ls(ls);
     if (catc->parsed()) return cmd_cat(cat);
     if (exc->parsed()) return cmd_extract(ex);

@@ -24,10 +24,12 @@ std::string END_RKS(const Record& rec) {
   return {static_cast<char>(rec.b[0x1C]), static_cast<char>(rec.b[0x1D])};
 }
 
-CopyResult COPY_BUF(const Image& img, const Record& rec, const Options& opt,
-                    std::string_view dat_txt) {
+namespace {
+
+// The content of a walked chain in the form the options choose.
+CopyResult copy_walk(const Image& img, const ChainWalk& w, const Record& rec, const Options& opt,
+                     std::string_view dat_txt, bool stop_at_eof_mark) {
   CopyResult r;
-  const ChainWalk w = walk_chain(img, rec);
   r.ERR_COP = w.ERR_COP;
   switch (w.ERR_COP) {
     case kCopyBadFirst:
@@ -51,13 +53,36 @@ CopyResult COPY_BUF(const Image& img, const Record& rec, const Options& opt,
   if (opt.rks) r.BUF_FIL = ZAG_RKS(FIL_PARAM(rec));
   if (opt.txt) {
     TextBody text(opt);
-    for (const Piece& p : w.pieces) text.FIL_TXT(*img.read(p.offset, p.length), r.BUF_FIL);
+    for (const Piece& p : w.pieces) {
+      std::string_view bytes = *img.read(p.offset, p.length);
+      const size_t eof = stop_at_eof_mark ? bytes.find('\x1A') : std::string_view::npos;
+      text.FIL_TXT(bytes.substr(0, eof), r.BUF_FIL);
+      if (eof != std::string_view::npos) break;
+    }
     text.END_TXT(r.BUF_FIL, rec, w.n, dat_txt);
   } else {
     r.BUF_FIL += chain_body(img, w);
   }
   if (opt.rks) r.BUF_FIL += END_RKS(rec);
   return r;
+}
+
+}  // namespace
+
+CopyResult COPY_BUF(const Image& img, const Record& rec, const Options& opt,
+                    std::string_view dat_txt) {
+  return copy_walk(img, walk_chain(img, rec), rec, opt, dat_txt, false);
+}
+
+CopyResult COPY_BUF(const FileSystem& fs, const Entry& e, const Options& opt,
+                    std::string_view dat_txt) {
+  if (opt.rks && e.is_file() && std::int64_t{e.rec.start()} + e.bytes > 0x10000) {
+    CopyResult r;
+    r.ERR_COP = kCopyTooLarge;
+    r.BUF_FIL = texts::err_too_large();
+    return r;
+  }
+  return copy_walk(fs.image(), fs.walk(e), e.rec, opt, dat_txt, fs.text_stops_at_eof_mark());
 }
 
 std::string DAMP_TXT(std::string_view buf, bool win) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "image/chain.h"
+#include "image/fs.h"
 #include "image/image.h"
 #include "image/record.h"
 #include "state/options.h"
@@ -24,6 +25,10 @@ struct CopyResult {
 
 // `dat_txt` is the entry's date text for the txt trailer (FIL_DAT of the record).
 CopyResult COPY_BUF(const Image& img, const Record& rec, const Options& opt,
+                    std::string_view dat_txt);
+// The same for an entry of any file system. A text of a file system that marks a text's end
+// with 1Ah stops there; an rks frame refuses a body that would load past FFFFh (ERR_COP 4).
+CopyResult COPY_BUF(const FileSystem& fs, const Entry& e, const Options& opt,
                     std::string_view dat_txt);
 
 // The rks frame pieces.

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "extract/copy_buf.h"
+#include "image/mxdos/mxdos.h"
 
 namespace odi {
 
@@ -106,36 +107,44 @@ FsStatus write_file_atomic(const fs::path& path, std::string_view bytes) {
   return {};
 }
 
-CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const CatalogueStack& stack,
-                       const Record& rec, const Options& opt, bool keep_existing) {
+CopyOutcome copy_entry(const fs::path& image_path, const FileSystem& disk,
+                       const CatalogueStack& stack, const Entry& e, const Options& opt,
+                       bool keep_existing) {
   const auto root = target_root(image_path);
   if (!root) {
     CopyOutcome out;
     out.status = CopyOutcome::Status::BadName;
     return out;
   }
-  return copy_entry_into(*root, img, stack, rec, opt, keep_existing);
+  return copy_entry_into(*root, disk, stack, e, opt, keep_existing);
 }
 
-CopyOutcome copy_entry_into(const fs::path& root, const Image& img, const CatalogueStack& stack,
-                            const Record& rec, const Options& opt, bool keep_existing) {
+CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const CatalogueStack& stack,
+                       const Record& rec, const Options& opt, bool keep_existing) {
+  const mxdos::MxDosFs disk(img, FsKind::MxDos);
+  return copy_entry(image_path, disk, stack, mxdos::entry_of(rec), opt, keep_existing);
+}
+
+CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
+                            const CatalogueStack& stack, const Entry& e, const Options& opt,
+                            bool keep_existing) {
   CopyOutcome out;
   if (FsStatus s = make_target_dirs(root, stack); !s.ok()) {
     out.status = CopyOutcome::Status::WriteFailed;
     out.error = s.error;
     return out;
   }
-  if (rec.is_catalogue()) {
+  if (e.is_catalogue()) {
     out.status = CopyOutcome::Status::Catalogue;
     return out;
   }
-  out.path = target_dir(root, stack) / output_name(rec, opt);
+  out.path = target_dir(root, stack) / output_name(e.rec, opt);
   std::error_code ec;
   if (keep_existing && fs::exists(fs::symlink_status(out.path, ec))) {
     out.status = CopyOutcome::Status::Kept;
     return out;
   }
-  const CopyResult r = COPY_BUF(img, rec, opt, FIL_DAT(rec, today_text()));
+  const CopyResult r = COPY_BUF(disk, e, opt, entry_date(e, today_text()));
   out.ERR_COP = r.ERR_COP;
   out.bytes = r.BUF_FIL.size();
   if (FsStatus s = write_file_atomic(out.path, r.BUF_FIL); !s.ok()) {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "image/catalogue.h"
+#include "image/fs.h"
 #include "image/image.h"
 #include "image/record.h"
 #include "state/options.h"
@@ -60,11 +61,18 @@ struct CopyOutcome {
   std::size_t bytes = 0;
 };
 
-CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const CatalogueStack& stack,
-                       const Record& rec, const Options& opt, bool keep_existing = false);
+// `stack` is the catalogue that holds `e` on `disk`.
+CopyOutcome copy_entry(const fs::path& image_path, const FileSystem& disk,
+                       const CatalogueStack& stack, const Entry& e, const Options& opt,
+                       bool keep_existing = false);
 
 // The same with the target root given (`odi extract -o`): folders and names below it as above.
-CopyOutcome copy_entry_into(const fs::path& root, const Image& img, const CatalogueStack& stack,
-                            const Record& rec, const Options& opt, bool keep_existing = false);
+CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
+                            const CatalogueStack& stack, const Entry& e, const Options& opt,
+                            bool keep_existing = false);
+
+// An MX_DOS record's copy, for callers that hold the record itself.
+CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const CatalogueStack& stack,
+                       const Record& rec, const Options& opt, bool keep_existing = false);
 
 }  // namespace odi

@@ -64,25 +64,44 @@ std::vector<Record> read_catalogue(const Image& img, std::int64_t pos) {
   return recs;
 }
 
+std::string entry_name(const Record& rec) {
+  return cp1251_to_utf8(NAM_WIN(trim_spaces(rec.name_field())));
+}
+
+std::string entry_short_name(const Record& rec) {
+  // Convert the whole field at once (12 bytes: the "prn" rule never fires) and split it after.
+  const std::string conv = NAM_WIN(rec.name_field());
+  const std::string_view v(conv);
+  std::string out = cp1251_to_utf8(trim_spaces(v.substr(0, 8)));
+  const std::string_view ext = trim_spaces(v.substr(9, 3));
+  if (!ext.empty()) out += "." + cp1251_to_utf8(ext);
+  return out;
+}
+
 std::string list_row(const Record& rec) {
   return NAM_WIN(rec.name_field()) + " " + std::to_string(rec.size_kb()) + "K";
 }
 
-void CatalogueStack::reset_root(std::string disk_name) {
+void CatalogueStack::reset_root(std::string disk_name, std::int64_t pos) {
   KAT_LEV = 0;
-  KAT_POS[0] = kRootOffset;
+  KAT_POS[0] = pos;
   KAT_IDX[0] = 0;
   KAT_NAM[0] = std::move(disk_name);
 }
 
 bool CatalogueStack::enter(const Record& rec, int row) {
+  return enter(sector_offset(rec.first_track(), rec.first_sector()),
+               std::string(trim_spaces(rec.name8())), row);
+}
+
+bool CatalogueStack::enter(std::int64_t pos, std::string name, int row) {
   if (KAT_LEV >= kMaxLevel) return false;
   KAT_IDX[static_cast<size_t>(KAT_LEV)] = row;
   ++KAT_LEV;
   const auto lev = static_cast<size_t>(KAT_LEV);
   KAT_IDX[lev] = 0;
-  KAT_NAM[lev] = std::string(trim_spaces(rec.name8()));
-  KAT_POS[lev] = sector_offset(rec.first_track(), rec.first_sector());
+  KAT_NAM[lev] = std::move(name);
+  KAT_POS[lev] = pos;
   return true;
 }
 

@@ -28,6 +28,12 @@ std::string NAM_WIN(std::string_view name);
 std::string pc_file_name(std::string_view name);
 std::string pc_folder_name(std::string_view name);
 
+// How an entry is named on the command line, in listings and in check reports (UTF-8):
+//   the converted trimmed name field, inner spaces kept ("TEST     TXT");
+//   NAME.EXT, the trimmed name and the trimmed extension ("TEST.TXT"; just "NAME" without one).
+std::string entry_name(const Record& rec);
+std::string entry_short_name(const Record& rec);
+
 // KAT_LOAD, the reading half: the records of the catalogue sector at `pos` (may be any value).
 std::vector<Record> read_catalogue(const Image& img, std::int64_t pos);
 
@@ -41,11 +47,13 @@ struct CatalogueStack {
   std::array<std::string, kMaxLevel + 1> KAT_NAM{};   // 0: disk name; n: trimmed 8-byte name
   std::array<int, kMaxLevel + 1> KAT_IDX{};           // row to select when the level is shown
 
-  // A newly chosen image starts at the root, row 0.
-  void reset_root(std::string disk_name);
+  // A newly chosen image starts at the root, row 0 (`pos`: where the file system keeps it).
+  void reset_root(std::string disk_name, std::int64_t pos = kRootOffset);
   // Enter the catalogue of `rec`, remembering `row` for the current level. False at level 10:
   // there is no room for an eleventh level, and the double-click does nothing.
   bool enter(const Record& rec, int row);
+  // The same for a catalogue at `pos` named `name` (trimmed, as stored), whatever file system.
+  bool enter(std::int64_t pos, std::string name, int row);
   // Back up one level; false at the root.
   bool up();
   // The path label: "\" + converted name, for each level from 0 (CP1251).

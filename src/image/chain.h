@@ -36,6 +36,7 @@ enum : int {
   kCopyBadFirst = 1,  // the record's first-sector address is not a sector
   kCopyBadFat = 2,    // a FAT cell links to no sector, or back to a sector already read
   kCopyShort = 3,     // a byte to be read lies past the end of the image file
+  kCopyTooLarge = 4,  // the rks form cannot frame the body (a CP/M file loaded at 0100h past 64 KB)
 };
 
 // One piece of the body: `length` bytes at image `offset` (inside the image).

@@ -316,28 +316,29 @@ void FormL::FileL_Click() {
   // An empty (or unreadable) file is taken as chosen, but nothing else changes.
   if (!loaded.ok() || loaded.bytes.empty()) return;
   const odi::Image img(loaded.bytes);
+  const auto disk = odi::open_file_system(img);
 
-  st_.VER_DOS = odi::VER_DOS(img);
+  st_.VER_DOS = disk->version_text();
   // The bytes after the version number are whatever the DOS holds there, often 00h: a label
   // shows control bytes as blanks rather than as boxes.
   QString ver = from_cp1251(st_.VER_DOS);
   for (QChar& c : ver)
     if (c.unicode() < 0x20) c = QLatin1Char(' ');
   LabVER->setText(ver);
-  st_.KAT.reset_root(odi::disk_name(img));
-  KAT_LOAD(img);
+  st_.KAT.reset_root(disk->root_name(), disk->root());
+  KAT_LOAD(*disk);
 }
 
-void FormL::KAT_LOAD(const odi::Image& img) {
+void FormL::KAT_LOAD(const odi::FileSystem& disk) {
   odi::opt::Rules& r = rules();
   r.FLG_KAT = "1";
   const int lev = st_.KAT.KAT_LEV;
   LabDISK->setText(from_cp1251(st_.KAT.path_text()));
 
-  st_.KAT_REC = odi::read_catalogue(img, st_.KAT.KAT_POS[static_cast<size_t>(lev)]);
+  st_.KAT_REC = disk.list(st_.KAT.KAT_POS[static_cast<size_t>(lev)]);
   QStringList rows;
-  for (const odi::Record& rec : st_.KAT_REC) rows.append(from_cp1251(odi::list_row(rec)));
-  st_.KAT_REC.push_back(odi::Record::blank());
+  for (const odi::Entry& e : st_.KAT_REC) rows.append(from_cp1251(odi::list_row(e)));
+  st_.KAT_REC.emplace_back().rec = odi::Record::blank();
   rows.append(lev > 0 ? QStringLiteral("<<<") : QString());
   {
     const QSignalBlocker quiet(List1);
@@ -351,10 +352,10 @@ void FormL::KAT_LOAD(const odi::Image& img) {
   List1->setCurrentRow(row);  // raises List1_Click
   st_.REC_IDX = List1->currentRow();
 
-  const odi::Record& rec = st_.KAT_REC[static_cast<size_t>(st_.REC_IDX)];
-  if (rec.is_catalogue())
+  const odi::Entry& e = st_.KAT_REC[static_cast<size_t>(st_.REC_IDX)];
+  if (e.is_catalogue())
     r.NET_COPY();
-  else if (rec.is_file())
+  else if (e.is_file())
     r.DA_COPY();
 
   PATH_COPY();
@@ -381,10 +382,10 @@ void FormL::List1_Click() {
   const int row = List1->currentRow();
   if (row < 0 || row >= static_cast<int>(st_.KAT_REC.size())) return;
   st_.REC_IDX = row;
-  const odi::Record& rec = st_.KAT_REC[static_cast<size_t>(row)];
-  if (rec.is_catalogue())
+  const odi::Entry& e = st_.KAT_REC[static_cast<size_t>(row)];
+  if (e.is_catalogue())
     rules().NET_COPY();
-  else if (rec.is_file())
+  else if (e.is_file())
     rules().DA_COPY();
   FIL_DAT();
 }
@@ -392,7 +393,7 @@ void FormL::List1_Click() {
 void FormL::FIL_DAT() {
   st_.REC_IDX = List1->currentRow();
   if (st_.REC_IDX < 0 || st_.REC_IDX >= static_cast<int>(st_.KAT_REC.size())) return;
-  st_.DAT_TXT = odi::FIL_DAT(st_.KAT_REC[static_cast<size_t>(st_.REC_IDX)], odi::today_text());
+  st_.DAT_TXT = odi::entry_date(st_.KAT_REC[static_cast<size_t>(st_.REC_IDX)], odi::today_text());
   FrmDISK->setTitle(kFrmDiskHead + from_cp1251(st_.DAT_TXT));
 }
 
@@ -404,21 +405,21 @@ void FormL::List1_DblClick() {
   bool load = false;
   if (st_.REC_IDX >= 0 && st_.REC_IDX < st_.LST_CNT - 1 &&
       st_.REC_IDX < static_cast<int>(st_.KAT_REC.size())) {
-    const odi::Record rec = st_.KAT_REC[static_cast<size_t>(st_.REC_IDX)];
-    if (rec.is_file()) {
+    const odi::Entry e = st_.KAT_REC[static_cast<size_t>(st_.REC_IDX)];
+    if (e.is_file()) {
       // Preview: the entry as a copy would write it, as text, or as a dump of the binary form.
       const odi::Options opt = options();
       st_.FLG_DMP = opt.txt ? 0 : 1;
-      st_.NAM_VIEW = from_cp1251(odi::NAM_WIN(odi::trim_spaces(rec.name_field())));
+      st_.NAM_VIEW = from_cp1251(odi::NAM_WIN(odi::trim_spaces(e.rec.name_field())));
       const odi::LoadedImage loaded = odi::read_image_file(to_path(st_.PATH_ODI));
       const odi::Image img(loaded.bytes);
-      st_.BUF_FIL = odi::COPY_BUF(img, rec, opt, st_.DAT_TXT).BUF_FIL;
+      st_.BUF_FIL = odi::COPY_BUF(*odi::open_file_system(img), e, opt, st_.DAT_TXT).BUF_FIL;
       if (st_.FLG_DMP == 1) st_.BUF_FIL = odi::DAMP_TXT(st_.BUF_FIL, opt.win);
       FormV::showContent(QStringLiteral("Предварительный  просмотр  файла\\") + st_.NAM_VIEW,
                          st_.BUF_FIL);
-    } else if (rec.is_catalogue()) {
+    } else if (e.is_catalogue()) {
       // At level 10 there is no room for another level: the double-click does nothing.
-      load = st_.KAT.enter(rec, st_.REC_IDX);
+      load = odi::enter(st_.KAT, e, st_.REC_IDX);
     }
   } else if (st_.KAT.KAT_LEV > 0) {
     // The last row, "<<<": back to the parent catalogue, on the row remembered for it.
@@ -426,7 +427,8 @@ void FormL::List1_DblClick() {
   }
   if (load) {
     const odi::LoadedImage loaded = odi::read_image_file(to_path(st_.PATH_ODI));
-    KAT_LOAD(odi::Image(loaded.bytes));
+    const odi::Image img(loaded.bytes);
+    KAT_LOAD(*odi::open_file_system(img));
   }
   r.FLG_KAT = "0";
 }
@@ -454,7 +456,7 @@ void FormL::set_copy_result(const QString& caption, const QString& tooltip) {
 void FormL::ComCOPY_Click() {
   st_.REC_IDX = List1->currentRow();
   if (st_.REC_IDX < 0 || st_.REC_IDX >= static_cast<int>(st_.KAT_REC.size())) return;
-  const odi::Record rec = st_.KAT_REC[static_cast<size_t>(st_.REC_IDX)];
+  const odi::Entry e = st_.KAT_REC[static_cast<size_t>(st_.REC_IDX)];
   const fs::path image_path = to_path(st_.PATH_ODI);
 
   // A name without ".odi" has no folder beside it of its own name: refused, nothing is made.
@@ -469,8 +471,9 @@ void FormL::ComCOPY_Click() {
     set_copy_result(QStringLiteral("ОШИБКА  чтения"), QString::fromStdString(loaded.error));
     return;
   }
+  const odi::Image img(loaded.bytes);
   const odi::CopyOutcome out =
-      odi::copy_entry(image_path, odi::Image(loaded.bytes), st_.KAT, rec, options());
+      odi::copy_entry(image_path, *odi::open_file_system(img), st_.KAT, e, options());
   switch (out.status) {
     case odi::CopyOutcome::Status::Catalogue:
       return;  // the folders exist now; a catalogue itself is not copied
@@ -493,6 +496,10 @@ void FormL::ComCOPY_Click() {
           break;
         case odi::kCopyBadFat:
           set_copy_result(QStringLiteral("ОШИБКА  FATа"), {});
+          break;
+        case odi::kCopyTooLarge:
+          set_copy_result(QStringLiteral("ОШИБКА  rks"),
+                          QStringLiteral(" Файл с адреса 0100h не умещается в 64K "));
           break;
         default:
           set_copy_result(QStringLiteral("ОШИБКА  чтения"),

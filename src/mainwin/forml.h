@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "image/catalogue.h"
+#include "image/fs.h"
 #include "image/image.h"
 #include "image/record.h"
 #include "state/options.h"
@@ -43,11 +44,11 @@ class FormL : public QWidget {
  public:
   // What the procedures hand each other.
   struct MainState {
-    QString DIR_ODI;                   // the folder FileL shows
-    QString NAM_ODI;                   // the chosen image, without folder
-    QString PATH_ODI;                  // DIR_ODI + "/" + NAM_ODI
-    odi::CatalogueStack KAT;           // KAT_LEV, KAT_POS, KAT_NAM, KAT_IDX
-    std::vector<odi::Record> KAT_REC;  // record i for List1 row i; the last row's slot is blank
+    QString DIR_ODI;                  // the folder FileL shows
+    QString NAM_ODI;                  // the chosen image, without folder
+    QString PATH_ODI;                 // DIR_ODI + "/" + NAM_ODI
+    odi::CatalogueStack KAT;          // KAT_LEV, KAT_POS, KAT_NAM, KAT_IDX
+    std::vector<odi::Entry> KAT_REC;  // entry i for List1 row i; the last row's record is blank
     int REC_IDX = 0;
     int LST_CNT = 0;
     std::string VER_DOS;  // CP1251
@@ -93,7 +94,7 @@ class FormL : public QWidget {
 
  public:
   // Procedures.
-  void KAT_LOAD(const odi::Image& img);
+  void KAT_LOAD(const odi::FileSystem& disk);
   void CLS_LIST();
   void FIL_DAT();
   void PATH_COPY();

@@ -21,4 +21,13 @@ const std::string& no_version() {
   return s;
 }
 
+const std::string& err_too_large() {
+  static const std::string s = cp1251("ОШИБКА  файл не умещается в 64K");
+  return s;
+}
+const std::string& blank_disk() {
+  static const std::string s = cp1251("чистый диск");
+  return s;
+}
+
 }  // namespace odi::texts

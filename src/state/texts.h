@@ -10,6 +10,10 @@ namespace odi::texts {
 const std::string& err_catalogue();  // "ОШИБКА  в заголовке каталога": bad first-sector address
 const std::string& err_fat();  // "ОШИБКА  FATа": a bad link or a loop in the FAT
 const std::string& err_read();  // "ОШИБКА  чтения образа": the image ends too early
-const std::string& no_version();  // "нет версии": no "Dos_MX" signature on the disk
+const std::string& no_version();
+// "ОШИБКА  файл не умещается в 64K": an rks frame cannot hold a body loaded at 0100h past FFFFh
+const std::string& err_too_large();
+const std::string& blank_disk();  // "чистый диск": the version label of a disk with no files  //
+                                  // "нет версии": no "Dos_MX" signature on the disk
 
 }  // namespace odi::texts

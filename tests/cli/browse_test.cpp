@@ -47,7 +47,7 @@ class Browse : public ::testing::Test {
 TEST_F(Browse, InfoShowsVersionAndDiskName) {
   const Result r = run_odi({"info", image_});
   EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.out, "version: Dos_MX V3.6\ndisk name: WORK\n");
+  EXPECT_EQ(r.out, "version: Dos_MX V3.6\ndisk name: WORK\nfile system: MX_DOS\n");
   EXPECT_EQ(r.err, "");
 }
 

@@ -351,7 +351,7 @@ void FormLTest::levelTenAndRememberedRow() {
   QCOMPARE(w.state().KAT.KAT_LEV, 10);
   const QString label = child<QLabel>(w, "LabDISK")->text();
   QVERIFY(label.endsWith(QStringLiteral("\\L10")));
-  QCOMPARE(rows(w).first(), u(odi::list_row(w.state().KAT_REC[0])));
+  QCOMPARE(rows(w).first(), u(odi::list_row(w.state().KAT_REC[0].rec)));
   dbl(w, 0);  // L11 from level 10: nothing happens
   QCOMPARE(w.state().KAT.KAT_LEV, 10);
   QCOMPARE(child<QLabel>(w, "LabDISK")->text(), label);
