@@ -5,15 +5,16 @@
 #include <sstream>
 #include <string>
 
-#include "builder/odibuild.h"
+#include "builder/cpmbuild.h"
 
 namespace {
 
 int usage() {
   std::cerr << "usage: odi-mkimage DESC.json OUT.odi\n"
                "       odi-mkimage --sample OUT.odi\n"
-               "Writes an 819200-byte MX_DOS disk image (Specialist MX) described by DESC.json,\n"
-               "or the bundled sample disk. The description format is documented in odibuild.h.\n";
+               "Writes an 819200-byte disk image (Specialist MX) described by DESC.json, MX_DOS\n"
+               "or CP/M (\"filesystem\": \"cpm\"), or the bundled sample disk. The description\n"
+               "formats are documented in odibuild.h and cpmbuild.h.\n";
   return 2;
 }
 
@@ -36,7 +37,13 @@ int main(int argc, char** argv) {
       buf << in.rdbuf();
       text = buf.str();
     }
-    odibuild::fromJsonText(text).writeTo(out);
+    const std::string image = odibuild::imageFromJsonText(text);
+    std::ofstream file(out, std::ios::binary | std::ios::trunc);
+    file.write(image.data(), static_cast<std::streamsize>(image.size()));
+    if (!file.flush()) {
+      std::cerr << "odi-mkimage: cannot write " << out << "\n";
+      return 1;
+    }
   } catch (const std::exception& e) {
     std::cerr << "odi-mkimage: " << e.what() << "\n";
     return 1;
