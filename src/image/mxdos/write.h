@@ -1,0 +1,68 @@
+// Writing into an MX_DOS disk held in memory: a fresh disk, a file put into a catalogue, a new
+// catalogue, an entry removed or renamed. Each operation either changes the image as MX_DOS would
+// have left it, or refuses and leaves every byte as it was. The layout they keep (FAT cells,
+// record fields, the order of a catalogue, what a removed record leaves) is written up under
+// "Writing" in src/image/FORMAT.md.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "image/catalogue.h"
+#include "image/image.h"
+
+namespace odi::mxdos {
+
+inline constexpr int kRefused = 1;   // the disk cannot take it: no room, full, name taken, ...
+inline constexpr int kNoEntry = 65;  // no entry at the row (or on the path) given
+
+struct WriteResult {
+  int status = 0;       // 0, kRefused or kNoEntry
+  std::string message;  // English, for stderr; empty when done
+  int row = -1;  // after put, mkdir and rename: the entry's row now (catalogues are kept sorted)
+  bool ok() const { return status == 0; }
+};
+
+// A fresh 819200-byte disk in `image`. `disk_name`: up to 6 KOI-8 bytes, space padded at 2970h.
+// Without `system_from` a data disk: E5h filler, the FAT's system cells, an empty root. With it,
+// the system's bytes 0000h..29AFh (track 0, the DOS's screen and working area before the FAT)
+// are copied, so the disk starts the same DOS; the name and the FAT are the new disk's own.
+WriteResult new_disk(std::string& image, std::string_view disk_name, const Image* system_from);
+
+struct NewFile {
+  std::string name8;  // KOI-8 bytes, no padding: 1..8 of them
+  std::string ext3;   // 0..3 bytes
+  std::uint16_t start = 0;
+  std::string body;                     // up to 65536 bytes; start + size must stay within 64 KB
+  std::array<unsigned char, 3> date{};  // BCD day, month, year
+  std::optional<std::uint16_t> checksum{};  // stored as is; by default the monitor's sum
+};
+
+// Puts a file into the catalogue `where` names (KAT_POS and KAT_IDX of levels 0..KAT_LEV). An
+// entry of the same name is refused, or with `replace` removed first (a catalogue never is).
+WriteResult put_file(std::string& image, const CatalogueStack& where, const NewFile& f,
+                     bool replace);
+
+// A new, empty catalogue in `where`.
+WriteResult make_catalogue(std::string& image, const CatalogueStack& where, std::string_view name8,
+                           std::string_view ext3, std::array<unsigned char, 3> date);
+
+// Removes the entry at `row` (a read_catalogue row of `where`). A catalogue that holds entries
+// goes only with `recursive`, and then with everything below it.
+WriteResult remove_entry(std::string& image, const CatalogueStack& where, int row, bool recursive);
+
+// Gives the entry at `row` a new name; it moves to its place in the sorted list.
+WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
+                         std::string_view name8, std::string_view ext3);
+
+// Free FAT cells (00h 00h) among the sectors files and catalogues may use (13..799).
+int free_sectors(const Image& img);
+
+// The row of the entry whose stored name is `name8`, `ext3` (space padded for the comparison)
+// in the catalogue at `pos`, or -1. A full sub-catalogue's record of itself is not an entry.
+int find_row(const Image& img, std::int64_t pos, std::string_view name8, std::string_view ext3);
+
+}  // namespace odi::mxdos
