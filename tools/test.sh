@@ -2,6 +2,7 @@
 # The test command. Installs what is missing, then:
 #   1. the format check, the CI build (warnings are errors) and every test: core, builder, odi,
 #      windows (offscreen, plus one smoke test under Xvfb);
+#   then the Debian package (tools/package.sh --check): built, lintian, installed, run, removed;
 #   2. clang-tidy over the Qt-free code;
 #   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   4. each fuzz target for a bounded time (FUZZ_SECONDS, default 60).
@@ -26,6 +27,9 @@ cmake --build --preset ci -j "$jobs"
 ctest --preset ci -j "$jobs" --timeout 300
 
 [[ "${1:-}" == "--quick" ]] && exit 0
+
+echo "== Debian package (Release build, lintian, install and removal with apt-get)"
+tools/package.sh --check
 
 echo "== clang-tidy (the Qt-free code)"
 git ls-files 'src/state/*.cpp' 'src/image/*.cpp' 'src/extract/*.cpp' 'src/options/rules.cpp' \
