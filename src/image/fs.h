@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,6 +78,12 @@ class FileSystem {
   // Where a row starts on the disk, as a person reads it ("1/3" on MX_DOS, the first block on
   // CP/M).
   virtual std::string place(const Entry& e) const = 0;
+  // A catalogue that exists though no row of `parent` shows it, named as its row would be (CP/M:
+  // "USER 5", a user area with no files yet), so that files can be put into it.
+  virtual std::optional<Location> unlisted_catalogue(Location /*parent*/,
+                                                     std::string_view /*name*/) const {
+    return std::nullopt;
+  }
   // Everything wrong with the disk; empty for a sound one.
   virtual std::vector<Problem> check() const = 0;
   // Facts of the layout for `odi info` as name/value text pairs (empty for MX_DOS).

@@ -23,7 +23,7 @@ std::string body(size_t n, int seed = 1) {
   return s;
 }
 
-mx::NewFile file(std::string name, size_t n, std::uint16_t start = 0x100, std::string ext = "") {
+odi::NewFile file(std::string name, size_t n, std::uint16_t start = 0x100, std::string ext = "") {
   return {std::move(name), std::move(ext), start, body(n), kDate, {}};
 }
 
@@ -55,7 +55,7 @@ CatalogueStack into(const std::string& img, CatalogueStack s, std::string_view n
   return s;
 }
 
-bool put(std::string& img, const CatalogueStack& s, const mx::NewFile& f) {
+bool put(std::string& img, const CatalogueStack& s, const odi::NewFile& f) {
   return mx::put_file(img, s, f, false).ok();
 }
 bool mkdir(std::string& img, const CatalogueStack& s, std::string_view n8) {
@@ -114,9 +114,9 @@ void expect_sound(const std::string& bytes) {
   EXPECT_EQ(mx::free_sectors(img), 787 - static_cast<int>(owned.count()));
 }
 
-void expect_refused(std::string& img, int status, const std::function<mx::WriteResult()>& op) {
+void expect_refused(std::string& img, int status, const std::function<odi::WriteResult()>& op) {
   const std::string before = img;
-  const mx::WriteResult r = op();
+  const odi::WriteResult r = op();
   EXPECT_EQ(r.status, status) << r.message;
   EXPECT_FALSE(r.message.empty());
   EXPECT_TRUE(img == before) << r.message;
@@ -190,8 +190,8 @@ TEST(MxWrite, PutReadsBackByteForByte) {
   const CatalogueStack sub = into(img, root(), "SUB");
   int next = 14;  // 13 went to SUB: the lowest free sectors come first
   for (size_t len : {1, 1024, 1025, 0, 65536}) {
-    mx::NewFile f = file("F" + std::to_string(len), len, len == 65536 ? 0 : 0xD000);
-    const mx::WriteResult r = mx::put_file(img, sub, f, false);
+    odi::NewFile f = file("F" + std::to_string(len), len, len == 65536 ? 0 : 0xD000);
+    const odi::WriteResult r = mx::put_file(img, sub, f, false);
     ASSERT_TRUE(r.ok()) << r.message;
     const Record rec = entry(img, sub, r.row);
     const ChainWalk w = walk_chain(Image(img), rec);
@@ -206,7 +206,7 @@ TEST(MxWrite, PutReadsBackByteForByte) {
   EXPECT_EQ(entry(img, root(), 0).size_kb(), 68);
   expect_sound(img);
 
-  mx::NewFile f = file("SUM", 10);
+  odi::NewFile f = file("SUM", 10);
   f.checksum = 0x1234;
   ASSERT_TRUE(mx::put_file(img, root(), f, false).ok());
   EXPECT_EQ(entry(img, root(), mx::find_row(Image(img), kRootOffset, "SUM", "")).checksum(),
@@ -246,7 +246,7 @@ TEST(MxWrite, SizeWordsUpThePath) {
 TEST(MxWrite, NewCatalogueKeepsARecordOfItself) {
   std::string img = fresh();
   ASSERT_TRUE(put(img, root(), file("Z", 1)));
-  const mx::WriteResult r = mx::make_catalogue(img, root(), "Cat", "x", kDate);
+  const odi::WriteResult r = mx::make_catalogue(img, root(), "Cat", "x", kDate);
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r.row, 0);  // "Cat" sorts before "Z"
   const Record rec = entry(img, root(), 0);
@@ -297,7 +297,7 @@ TEST(MxWrite, NamesTakenReplacedAndRenamed) {
   EXPECT_REFUSED(img, 1, mx::put_file(img, root(), file("A", 1, 0, "TXT"), false));
   EXPECT_REFUSED(img, 1, mx::make_catalogue(img, root(), "A   ", "TXT", kDate));
   EXPECT_REFUSED(img, 1, mx::put_file(img, root(), file("DIR", 1), true));
-  mx::NewFile f = file("A", 10, 0, "TXT");
+  odi::NewFile f = file("A", 10, 0, "TXT");
   f.body = body(10, 9);
   ASSERT_TRUE(mx::put_file(img, root(), f, true).ok());
   EXPECT_EQ(mx::free_sectors(Image(img)), 787 - 2);  // the old 3 sectors came back
@@ -306,7 +306,7 @@ TEST(MxWrite, NamesTakenReplacedAndRenamed) {
 
   EXPECT_REFUSED(img, 1, mx::rename_entry(img, root(), 0, "DIR", ""));
   EXPECT_REFUSED(img, 65, mx::rename_entry(img, root(), 3, "Q", ""));
-  const mx::WriteResult r = mx::rename_entry(img, root(), 2, "0", "");  // moves to the top
+  const odi::WriteResult r = mx::rename_entry(img, root(), 2, "0", "");  // moves to the top
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(r.row, 0);
   ASSERT_TRUE(mx::rename_entry(img, root(), 2, "ADIR", "").ok());

@@ -278,6 +278,16 @@ std::string CpmFs::place(const Entry& e) const {
   return "B" + std::to_string(entry(f.entries.front()).block(0, dpb_));
 }
 
+std::optional<Location> CpmFs::unlisted_catalogue(Location parent, std::string_view name) const {
+  if (parent != 0 || name.substr(0, 5) != "USER ") return std::nullopt;
+  const std::string_view n = name.substr(5);
+  if (n.empty() || n.size() > 2 || n.find_first_not_of("0123456789") != std::string_view::npos)
+    return std::nullopt;
+  const int user = std::stoi(std::string(n));
+  if (user < 1 || user > kMaxUser) return std::nullopt;
+  return user;
+}
+
 std::vector<std::pair<std::string, std::string>> CpmFs::layout_facts() const {
   char buf[160];
   std::snprintf(buf, sizeof buf,

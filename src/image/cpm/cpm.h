@@ -90,6 +90,7 @@ class CpmFs : public FileSystem {
   ChainWalk walk(const Entry& e) const override;
   bool text_stops_at_eof_mark() const override { return true; }
   std::string place(const Entry& e) const override;
+  std::optional<Location> unlisted_catalogue(Location parent, std::string_view name) const override;
   std::vector<Problem> check() const override;
   std::vector<std::pair<std::string, std::string>> layout_facts() const override;
 

@@ -13,33 +13,15 @@
 
 #include "image/catalogue.h"
 #include "image/image.h"
+#include "image/write.h"
 
 namespace odi::mxdos {
-
-inline constexpr int kRefused = 1;   // the disk cannot take it: no room, full, name taken, ...
-inline constexpr int kNoEntry = 65;  // no entry at the row (or on the path) given
-
-struct WriteResult {
-  int status = 0;       // 0, kRefused or kNoEntry
-  std::string message;  // English, for stderr; empty when done
-  int row = -1;  // after put, mkdir and rename: the entry's row now (catalogues are kept sorted)
-  bool ok() const { return status == 0; }
-};
 
 // A fresh 819200-byte disk in `image`. `disk_name`: up to 6 KOI-8 bytes, space padded at 2970h.
 // Without `system_from` a data disk: E5h filler, the FAT's system cells, an empty root. With it,
 // the system's bytes 0000h..29AFh (track 0, the DOS's screen and working area before the FAT)
 // are copied, so the disk starts the same DOS; the name and the FAT are the new disk's own.
 WriteResult new_disk(std::string& image, std::string_view disk_name, const Image* system_from);
-
-struct NewFile {
-  std::string name8;  // KOI-8 bytes, no padding: 1..8 of them
-  std::string ext3;   // 0..3 bytes
-  std::uint16_t start = 0;
-  std::string body;                     // up to 65536 bytes; start + size must stay within 64 KB
-  std::array<unsigned char, 3> date{};  // BCD day, month, year
-  std::optional<std::uint16_t> checksum{};  // stored as is; by default the monitor's sum
-};
 
 // Puts a file into the catalogue `where` names (KAT_POS and KAT_IDX of levels 0..KAT_LEV). An
 // entry of the same name is refused, or with `replace` removed first (a catalogue never is).
@@ -64,5 +46,27 @@ int free_sectors(const Image& img);
 // The row of the entry whose stored name is `name8`, `ext3` (space padded for the comparison)
 // in the catalogue at `pos`, or -1. A full sub-catalogue's record of itself is not an entry.
 int find_row(const Image& img, std::int64_t pos, std::string_view name8, std::string_view ext3);
+
+// The same operations behind the writer interface.
+class MxDosWriter : public DiskWriter {
+ public:
+  WriteResult put_file(std::string& image, const CatalogueStack& where, const NewFile& f,
+                       bool replace) const override {
+    return mxdos::put_file(image, where, f, replace);
+  }
+  WriteResult make_catalogue(std::string& image, const CatalogueStack& where,
+                             std::string_view name8, std::string_view ext3,
+                             std::array<unsigned char, 3> date) const override {
+    return mxdos::make_catalogue(image, where, name8, ext3, date);
+  }
+  WriteResult remove_entry(std::string& image, const CatalogueStack& where, int row,
+                           bool recursive) const override {
+    return mxdos::remove_entry(image, where, row, recursive);
+  }
+  WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
+                           std::string_view name8, std::string_view ext3) const override {
+    return mxdos::rename_entry(image, where, row, name8, ext3);
+  }
+};
 
 }  // namespace odi::mxdos
