@@ -21,10 +21,21 @@ for sample in build/ci/sample/sample.odi build/dev/sample/sample.odi; do
   break
 done
 
-for t in catalogue extract names; do
+# The CP/M reader's seed: a small CP/M disk cut the way fuzz_cpm lays its input out.
+mkdir -p "$corpus/cpm"
+for tool in build/ci/tests/builder/odi-mkimage build/dev/tests/builder/odi-mkimage; do
+  [[ -x "$tool" ]] || continue
+  "$tool" fuzz/cpm_seed.json "$corpus/cpm.odi" >/dev/null
+  { printf '\x01'; head -c 32 "$corpus/cpm.odi";
+    dd if="$corpus/cpm.odi" bs=4096 iflag=skip_bytes,count_bytes skip=$((0x5000)) count=12288 2>/dev/null
+  } > "$corpus/cpm/seed-cpm"
+  break
+done
+
+for t in catalogue extract names cpm; do
   dir="$corpus/$t"
   mkdir -p "$dir"
-  [[ $t == names ]] || cp -n "$corpus"/seed-* "$dir"/ 2>/dev/null || true
+  [[ $t == names || $t == cpm ]] || cp -n "$corpus"/seed-* "$dir"/ 2>/dev/null || true
   [[ -d fuzz/regressions/$t ]] && cp -n fuzz/regressions/$t/* "$dir"/ 2>/dev/null || true
   echo "== fuzz_$t for ${secs}s"
   log=build/fuzz/fuzz_$t.log

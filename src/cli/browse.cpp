@@ -89,7 +89,7 @@ int cmd_info(const std::string& image, bool json) {
   const FileSystem& fsys = *disk.disk;
   // The version is 13 bytes from the signature on; a disk may pad it with NUL bytes, which end
   // the text as they end a label's.
-  std::string ver = VER_DOS(disk.img);
+  std::string ver = fsys.version_text();
   ver = ver.substr(0, ver.find('\0'));
   // CP/M keeps no disk name: its root's name is only a label for the path.
   const std::string name = fsys.kind() == FsKind::Cpm ? std::string() : fsys.root_name();

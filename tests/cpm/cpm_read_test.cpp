@@ -1,0 +1,237 @@
+// The CP/M reader: what a disk is taken for, exact bodies and copy forms, the listing odi prints,
+// damage the check finds, and the reader against cpmtools on disks both the builder and cpmtools
+// wrote.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "builder/cpmbuild.h"
+#include "cli/harness.h"
+#include "extract/copy_buf.h"
+#include "image/cpm/cpm.h"
+#include "image/fs.h"
+
+using namespace odibuild;
+using clitest::run_odi;
+using clitest::TempDir;
+
+namespace {
+
+struct Disk {
+  std::string bytes;
+  odi::Image img;
+  std::unique_ptr<odi::FileSystem> fs;
+  explicit Disk(std::string b) : bytes(std::move(b)), img(bytes), fs(odi::open_file_system(img)) {}
+  std::vector<odi::Entry> root() const { return fs->list(fs->root()); }
+};
+
+std::string pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 13 + i / 256) & 0xFF);
+  return s;
+}
+
+std::vector<std::string> kinds(const std::vector<odi::Problem>& ps) {
+  std::vector<std::string> k;
+  for (const auto& p : ps) k.push_back(p.path + ": " + p.kind);
+  return k;
+}
+
+// cpmtools finds its disk definitions only in the current folder.
+std::string sh(const std::string& cmd) {
+  FILE* p = popen(("cd '" CPM_DISKDEFS_DIR "' && " + cmd + " 2>/dev/null").c_str(), "r");
+  std::string out;
+  char buf[4096];
+  for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  if (p) pclose(p);
+  return out;
+}
+
+// "HELLO    TXT" as cpmtools names it: "hello.txt".
+std::string cpm_name(const std::string& listed) {
+  std::istringstream in(listed);
+  std::string name, type;
+  in >> name >> type;
+  std::string s = type.empty() ? name : name + "." + type;
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// "USER:name.typ SIZE" of every file cpmls -l lists, sorted.
+std::vector<std::string> cpmls(const std::string& img) {
+  std::vector<std::string> v;
+  std::istringstream in(sh("cpmls -f specmx -l " + img));
+  std::string user, line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == ':') user = line.substr(0, line.size() - 1);
+    std::istringstream w(line);
+    std::string perm, size, mon, day, year, file;
+    if (w >> perm >> size >> mon >> day >> year >> file && perm.size() == 10)
+      v.push_back(user + ":" + file + " " + size);
+  }
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+}  // namespace
+
+TEST(CpmDetect, EachKindOfDisk) {
+  CpmDiskBuilder with;
+  with.addFile(0, "A", "", "a");
+  CpmDiskBuilder without({.withParameterBlock = false});
+  without.addFile(2, "B", "COM", "b");
+  const Disk a(with.image()), b(without.image());
+  EXPECT_EQ(a.fs->kind(), odi::FsKind::Cpm);
+  EXPECT_EQ(a.fs->layout_facts()[1].second, "the parameter block in the first sector");
+  EXPECT_EQ(b.fs->kind(), odi::FsKind::Cpm);
+  EXPECT_EQ(b.fs->layout_facts()[1].second, "the usual layout (the disk holds no parameter block)");
+  EXPECT_EQ(Disk(CpmDiskBuilder({.withParameterBlock = false}).image()).fs->kind(),
+            odi::FsKind::Blank);
+  EXPECT_EQ(Disk(DiskBuilder().image()).fs->kind(), odi::FsKind::MxDos);
+  EXPECT_EQ(Disk(pattern(819200)).fs->kind(), odi::FsKind::Unknown);
+  // A parameter block that contradicts itself (BLM not 2^BSH - 1) is not taken; the directory
+  // behind it still is.
+  std::string odd = with.image();
+  odd[0x13] = 0x07;
+  EXPECT_EQ(Disk(odd).fs->layout_facts()[1].second,
+            "the usual layout (the disk holds no parameter block)");
+}
+
+// Lengths around the record, block and extent sizes; S1 as cpmtools writes it gives the exact
+// length, S1 0 (CP/M's own) the whole last record with what the disk held behind the body.
+TEST(CpmRead, ExactBodies) {
+  const size_t sizes[] = {0, 1, 127, 128, 129, 2048, 16384, 16385, 40000};
+  CpmDiskBuilder d;
+  for (size_t i = 0; i < std::size(sizes); ++i)
+    d.addFile(static_cast<int>(i % 3), "F" + std::to_string(i), "", pattern(sizes[i]),
+              {.lastRecordBytes = static_cast<std::uint8_t>(sizes[i] % 128)});
+  d.addFile(0, "WHOLE", "", "abc");
+  const Disk disk(d.image());
+  std::map<std::string, std::string> got;
+  for (const auto& row : disk.root()) {
+    const auto rows = row.is_catalogue() ? disk.fs->list(row.inner) : std::vector{row};
+    for (const auto& e : rows) {
+      EXPECT_EQ(disk.fs->walk(e).ERR_COP, 0);
+      got[odi::entry_short_name(e.rec)] = disk.fs->body(e);
+    }
+  }
+  for (size_t i = 0; i < std::size(sizes); ++i)
+    EXPECT_EQ(got["F" + std::to_string(i)], pattern(sizes[i])) << sizes[i];
+  EXPECT_EQ(got["WHOLE"], "abc" + std::string(125, '\xE5'));
+  EXPECT_TRUE(disk.fs->check().empty());
+}
+
+// txt stops at the first 1Ah; rks loads at 0100h and ends in the monitor's sum; a body that
+// would load past FFFFh has no rks form.
+TEST(CpmRead, CopyForms) {
+  CpmDiskBuilder d;
+  d.addFile(0, "T", "TXT", "AB\r\n\x1A junk", {.lastRecordBytes = 11});
+  d.addFile(0, "C", "COM", "\x01\x02\x03", {.lastRecordBytes = 3});
+  d.addFile(0, "HUGE", "", pattern(0xFF01), {.lastRecordBytes = 0xFF01 % 128});
+  const Disk disk(d.image());
+  const auto rows = disk.root();
+  odi::Options txt, rks;
+  rks.txt = false;
+  rks.rks = true;
+  EXPECT_EQ(odi::COPY_BUF(*disk.fs, rows[0], txt, rows[0].date).BUF_FIL,
+            "AB\r\n\r\nName: 'T        TXT' \\ 1K\r\nData: --.--.--");
+  EXPECT_EQ(odi::COPY_BUF(*disk.fs, rows[1], rks, rows[1].date).BUF_FIL,
+            std::string("\x00\x01\x02\x00\x01\x02\x03\x06\x03", 9));
+  const odi::CopyResult huge = odi::COPY_BUF(*disk.fs, rows[2], rks, rows[2].date);
+  EXPECT_EQ(huge.ERR_COP, odi::kCopyTooLarge);
+}
+
+TEST(CpmRead, ListingAndRefs) {
+  TempDir t;
+  CpmDiskBuilder d;
+  d.addFile(0, "HELLO", "TXT", "hi", {.lastRecordBytes = 2});
+  d.addFile(3, "GAME", "COM", pattern(3000), {.system = true, .archive = true});
+  d.addFile(0, "RO", "", pattern(20000), {.readOnly = true, .lastRecordBytes = 20000 % 128});
+  d.writeTo((t / "c.odi").string());
+  EXPECT_EQ(run_odi({"ls", "-R", (t / "c.odi").string()}).out,
+            "/:\n"
+            "ROW  NAME            SIZE  KIND       DATE      T/S  START  END   SUM\n"
+            "  0  HELLO    TXT      1K  file       --.--.--  B2   0100   0101  68D1\n"
+            "  1  RO           R   20K  file       --.--.--  B5   0100   4F1F  F8F0\n"
+            "  2  USER 3            3K  catalogue  --.--.--\n"
+            "\nUSER 3:\n"
+            "ROW  NAME             SIZE  KIND  DATE      T/S  START  END   SUM\n"
+            "  0  GAME     COM SA    3K  file  --.--.--  B3   0100   0CFF  F1C4\n");
+  const auto j = nlohmann::json::parse(run_odi({"ls", "-R", "--json", (t / "c.odi").string()}).out);
+  EXPECT_EQ(j[3]["ref"], "#2/#0");
+  EXPECT_EQ(j[3]["user"], 3);
+  EXPECT_EQ(j[3]["bytes"], 3072);
+  EXPECT_EQ(run_odi({"cat", "--type", "bin", (t / "c.odi").string(), "#2/#0"}).out.size(), 3072u);
+  EXPECT_EQ(run_odi({"extract", "-q", "--all", "--type", "bin", (t / "c.odi").string()}).rc, 0);
+  EXPECT_EQ(clitest::slurp(t / "c" / "USER 3" / "GAME     COM.bin").size(), 3072u);
+  const auto info = run_odi({"info", (t / "c.odi").string()});
+  EXPECT_NE(info.out.find("file system: CP/M 2.2\n"), std::string::npos) << info.out;
+}
+
+// Each kind of damage, found once, on the file it belongs to; a sound disk is silent.
+TEST(CpmCheck, Damage) {
+  CpmDiskBuilder d;
+  const CpmFile a = d.addFile(0, "A", "", pattern(40000));  // 3 extents
+  const CpmFile b = d.addFile(0, "B", "", pattern(3000));
+  const CpmFile c = d.addFile(1, "C", "", pattern(100), {.lastRecordBytes = 100});
+  const CpmFile e = d.addFile(0, "E", "", pattern(5000));
+  d.addFile(0, "OK", "", pattern(5000));
+  d.setEntryByte(a.entries[1], cpm::kUser, 0xE5);     // a missing middle extent
+  d.setEntryByte(b.entries[0], cpm::kBlocks + 2, 2);  // B's second block is A's first
+  d.setEntryByte(b.entries[0], cpm::kBlocks + 3, 0);
+  d.setEntryByte(c.entries[0], cpm::kS1, 200);           // S1 past a record
+  d.setEntryByte(e.entries[0], cpm::kRc, 0x50);          // more records than blocks
+  d.setEntryByte(e.entries[0], cpm::kBlocks + 4, 0x90);  // a block past DSM
+  d.setEntryByte(e.entries[0], cpm::kBlocks + 5, 0x01);
+  const Disk disk(d.image());
+  EXPECT_EQ(kinds(disk.fs->check()),
+            (std::vector<std::string>{"A: missing_extent", "B: shared_block",
+                                      "USER 1/C: "
+                                      "last_record_bytes",
+                                      "E: bad_block", "E: record_count"}));
+  EXPECT_EQ(disk.fs->walk(disk.root()[0]).ERR_COP, odi::kCopyBadFat);
+  TempDir t;
+  d.writeTo((t / "d.odi").string());
+  EXPECT_EQ(run_odi({"check", (t / "d.odi").string()}).rc, 1);
+}
+
+// For disks the builder made (parameter block or not, several users, three extents, a deleted
+// file, S1 set or not) and a disk cpmtools made: odi ls names and sizes are cpmls's, and
+// odi cat --type bin gives what cpmcp gives, file by file.
+TEST(CpmRead, AgreesWithCpmtools) {
+  if (sh("command -v cpmls cpmcp mkfs.cpm").empty()) GTEST_SKIP() << "cpmtools not on PATH";
+  TempDir t;
+  CpmDiskBuilder ours;
+  ours.addDeletedEntry("GONE", "BAK", pattern(5000));
+  ours.addFile(0, "HELLO", "TXT", "Hello\r\n\x1A");
+  ours.addFile(4, "BIG", "DAT", pattern(40000), {.readOnly = true, .lastRecordBytes = 64});
+  ours.addFile(15, "S", "COM", pattern(700), {.system = true});
+  ours.writeTo((t / "ours.odi").string());
+  const std::string theirs = (t / "theirs.odi").string();
+  sh("mkfs.cpm -f specmx " + theirs);
+  clitest::spit(t / "f1", pattern(33333));
+  clitest::spit(t / "f2", "");
+  sh("cpmcp -f specmx " + theirs + " " + (t / "f1").string() + " 2:ONE.BIN");
+  sh("cpmcp -f specmx " + theirs + " " + (t / "f2").string() + " 0:EMPTY");
+  std::string padded = clitest::slurp(theirs);  // mkfs.cpm writes only as far as it must
+  padded.resize(819200, '\xE5');
+  clitest::spit(theirs, padded);
+
+  for (const std::string img : {(t / "ours.odi").string(), theirs}) {
+    std::vector<std::string> listed;
+    for (const auto& e : nlohmann::json::parse(run_odi({"ls", "-R", "--json", img}).out)) {
+      if (e["kind"] != "file") continue;
+      const std::string cpm = std::to_string(e["user"].get<int>()) + ":" + cpm_name(e["name"]);
+      listed.push_back(cpm + " " + std::to_string(e["bytes"].get<long>()));
+      const std::string out = (t / "out").string();
+      sh("rm -f " + out + "; cpmcp -f specmx " + img + " " + cpm + " " + out);
+      EXPECT_EQ(run_odi({"cat", "--type", "bin", img, e["ref"]}).out, clitest::slurp(out)) << cpm;
+    }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, cpmls(img)) << img;
+    EXPECT_EQ(listed.size(), img == theirs ? 2u : 3u);
+  }
+}
