@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "builder/cpmbuild.h"
 #include "builder/odibuild.h"
 #include "extract/copy_buf.h"
 #include "extract/target.h"
@@ -752,4 +753,35 @@ void FormLTest::imageChangesAfterListing() {
   QCOMPARE(rows(w), QStringList{QStringLiteral("<<<")});
   dbl(w, 0);
   QCOMPARE(child<ClickList>(w, "List1")->count(), 1);
+}
+
+// A CP/M disk reads as any other: its name on the version label, user areas entered and left
+// like catalogues, copies in a folder per user area. A blank disk says so and lists nothing.
+void FormLTest::cpmAndBlankDisks() {
+  CpmDiskBuilder cpm;
+  cpm.addFile(0, "HELLO", "TXT", "Hi\r\n\x1A", {.lastRecordBytes = 5});
+  cpm.addFile(2, "GAME", "COM", std::string(3000, '\xC9'), {.readOnly = true});
+  cpm.writeTo(path("cpm.odi").toStdString());
+  write_bytes(path("blank.odi"), std::string(819200, '\xE5'));
+  FormL w(dir());
+  choose(w, "cpm.odi");
+  QCOMPARE(child<QLabel>(w, "LabVER")->text(), QStringLiteral("CP/M 2.2"));
+  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), QStringLiteral("\\CPM"));
+  QCOMPARE(rows(w), (QStringList{"HELLO    TXT 1K", "USER 2       3K", ""}));
+  QVERIFY(child<QGroupBox>(w, "FrmDISK")->title().endsWith(QStringLiteral("--.--.--")));
+  dbl(w, 1);
+  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), QStringLiteral("\\CPM\\USER 2"));
+  QCOMPARE(rows(w), (QStringList{"GAME     COM 3K R", "<<<"}));
+  child<QCheckBox>(w, "CheckBIN")->click();
+  select(w, 0);
+  child<QPushButton>(w, "ComCOPY")->click();
+  QCOMPARE(child<QPushButton>(w, "ComCOPY")->text(), QStringLiteral("!!!"));
+  QCOMPARE(read_bytes(path("cpm/USER 2/GAME     COM.bin")),
+           std::string(3000, '\xC9') + std::string(72, '\xE5'));  // the last record whole
+  dbl(w, 1);
+  QCOMPARE(w.state().KAT.KAT_LEV, 0);
+  QCOMPARE(child<ClickList>(w, "List1")->currentRow(), 1);
+  choose(w, "blank.odi");
+  QCOMPARE(child<QLabel>(w, "LabVER")->text(), QStringLiteral("чистый диск"));
+  QCOMPARE(rows(w), QStringList{""});
 }

@@ -41,4 +41,5 @@ class FormLTest : public QObject {
   void viewCopy();
   void helpButton();
   void imageChangesAfterListing();
+  void cpmAndBlankDisks();
 };
