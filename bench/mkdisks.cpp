@@ -1,16 +1,19 @@
-// Writes the full benchmark disk: `odi-bench-disks DIR N` makes DIR/disk000.odi .. N copies.
+// Writes the full benchmark disk: `odi-bench-disks DIR N` makes DIR/disk000.odi .. N copies;
+// with a third word `cpm`, of the full CP/M disk (60 files in four user areas).
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
+#include "builder/cpmbuild.h"
 #include "fulldisk.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: odi-bench-disks DIR COUNT\n");
+  if (argc != 3 && !(argc == 4 && std::strcmp(argv[3], "cpm") == 0)) {
+    std::fprintf(stderr, "usage: odi-bench-disks DIR COUNT [cpm]\n");
     return 2;
   }
-  const std::string img = full_disk_image();
+  const std::string img = argc == 4 ? odibuild::cpmFullDiskImage() : full_disk_image();
   const int n = std::stoi(argv[2]);
   for (int i = 0; i < n; ++i) {
     char name[32];
