@@ -333,6 +333,12 @@ TEST(Check, RealDisks) {
   }
   EXPECT_EQ(checksums, 3);
   EXPECT_GT(shared, 0);
+  // A data disk (no system, a sound catalogue) is sound, with a note; a blank disk says so.
+  const Result data = run_odi({"check", (real / "2_DISK_2.odi").string()});
+  EXPECT_EQ(data.rc, 0);
+  EXPECT_NE(data.out.find("note: no \"Dos_MX\" signature: a data disk"), std::string::npos);
+  EXPECT_NE(run_odi({"info", (real / "clear.odi").string()}).out.find("file system: blank\n"),
+            std::string::npos);
 }
 
 }  // namespace
