@@ -15,16 +15,17 @@ b=build/bench
 base=${BENCH_DIR:-$([[ -d /dev/shm ]] && echo /dev/shm || echo "${TMPDIR:-/tmp}")}
 work=$(mktemp -d "$base/odi-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/one" "$work/many"
+mkdir -p "$work/one" "$work/many" "$work/cpm"
 $b/bench/odi-bench-disks "$work/one" 1
 $b/bench/odi-bench-disks "$work/many" 200
+$b/bench/odi-bench-disks "$work/cpm" 1 cpm
 
 echo "== core, in process"
 $b/bench/odi-core-bench --benchmark_min_time=0.2
 
 echo
 echo "== whole process, against the floor"
-BENCH_TMP="$work" python3 bench/compare.py "$b" "$work/one" "$work/many"
+BENCH_TMP="$work" python3 bench/compare.py "$b" "$work/one" "$work/many" "$work/cpm"
 
 echo
 echo "== the window (under Xvfb)"
