@@ -190,7 +190,7 @@ Entry CpmFs::make_entry(const File& f, int index) const {
   return e;
 }
 
-Entry CpmFs::make_user_row(int user, std::int64_t kb) const {
+Entry CpmFs::make_user_row(int user, std::int64_t kb) {
   Entry e;
   e.date = kNoDate;
   e.user = user;

@@ -112,7 +112,7 @@ class CpmFs : public FileSystem {
   int entry_count() const;
   void read_directory();
   Entry make_entry(const File& f, int index) const;
-  Entry make_user_row(int user, std::int64_t kb) const;
+  static Entry make_user_row(int user, std::int64_t kb);
   // Records the directory entry `i` of file `f` maps (at most records_per_entry()).
   std::int64_t records_of(const File& f, size_t pos) const;
 
