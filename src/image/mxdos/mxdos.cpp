@@ -1,5 +1,6 @@
 #include "image/mxdos/mxdos.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -212,6 +213,14 @@ bool root_reads_as_catalogue(const Image& img) {
   for (const Record& r : recs)
     if (!r.is_file() && !r.is_catalogue()) return false;
   return true;
+}
+
+bool fat_marks_root(const Image& img) {
+  const auto cells = img.read(kFatOffset, 26);
+  if (!cells) return false;
+  const std::string_view system = cells->substr(0, 24);
+  return std::all_of(system.begin(), system.end(), [](char c) { return c == '\x53'; }) &&
+         cells->substr(24) == std::string_view("\xEB\0", 2);
 }
 
 std::string MxDosFs::version_text() const {
