@@ -1,0 +1,308 @@
+// Writing into CP/M disks. After every change the disk must read back through the reader with
+// the same bytes and exact lengths, and check() must find nothing; every refusal must leave the
+// image untouched. cpmtools (definition "specmx" in tests/cpm/diskdefs) must read what we write,
+// and what it writes into our disk must come out byte for byte the disk we would have written.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "builder/cpmbuild.h"
+#include "image/cpm/cpm.h"
+#include "image/cpm/write.h"
+
+using namespace odi;
+namespace fs = std::filesystem;
+
+namespace {
+
+const cpm::CpmWriter kWriter;
+const std::vector<size_t> kSizes{0, 1, 127, 128, 129, 16384, 16385, 40000};
+
+std::string body(size_t n, int seed = 1) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 7 + i / 251 + seed);
+  return s;
+}
+NewFile file(std::string name, size_t n, std::string ext = "", int seed = 1) {
+  return {std::move(name), std::move(ext), 0x100, body(n, seed), {}, {}};
+}
+std::string fresh() {
+  std::string img;
+  EXPECT_TRUE(cpm::new_disk(img).ok());
+  return img;
+}
+CatalogueStack user(int u) {
+  CatalogueStack s;
+  s.reset_root("CPM", 0);
+  if (u > 0) s.enter(u, "USER " + std::to_string(u), 0);
+  return s;
+}
+bool put(std::string& img, int u, const NewFile& f) {
+  return kWriter.put_file(img, user(u), f, false).ok();
+}
+
+// The files of user `u` as the reader gives them ("NAME.TYP" -> body; "USER n" rows -> ""),
+// after checking that the disk is sound and every length exact.
+std::map<std::string, std::string> files(const std::string& img, int u) {
+  const Image im(img);
+  const auto disk = open_file_system(im);
+  EXPECT_EQ(disk->kind(), FsKind::Cpm);
+  for (const Problem& p : disk->check()) ADD_FAILURE() << p.kind << " " << p.path << p.message;
+  std::map<std::string, std::string> out;
+  for (const Entry& e : disk->list(u)) {
+    const std::string_view r(reinterpret_cast<const char*>(e.rec.b.data()), 32);
+    std::string name(trim_spaces(r.substr(3, 8)));
+    if (e.is_file() && !trim_spaces(r.substr(12, 3)).empty())
+      name += "." + std::string(trim_spaces(r.substr(12, 3)));
+    out[name] = e.is_file() ? disk->body(e) : "";
+    EXPECT_EQ(e.bytes, static_cast<std::int64_t>(out[name].size()));
+  }
+  return out;
+}
+
+void expect_refused(std::string& img, int status, const std::function<WriteResult()>& op) {
+  const std::string before = img;
+  const WriteResult r = op();
+  EXPECT_EQ(r.status, status) << r.message;
+  EXPECT_FALSE(r.message.empty());
+  EXPECT_TRUE(img == before) << r.message;
+}
+#define EXPECT_REFUSED(img, status, call) expect_refused(img, status, [&] { return call; })
+
+std::string dir_entry(const std::string& img, int i) {
+  return img.substr(0x5000 + 32 * static_cast<size_t>(i), 32);
+}
+
+}  // namespace
+
+TEST(CpmWrite, NewDiskIsTheBuildersDisk) {
+  std::string img = fresh();
+  EXPECT_EQ(img, odibuild::CpmDiskBuilder().image());
+  EXPECT_TRUE(files(img, 0).empty());
+  ASSERT_NE(writer_for(FsKind::Cpm), nullptr);
+  EXPECT_REFUSED(img, 1, new_disk(FsKind::Cpm, img, "NAME", nullptr));
+  ASSERT_TRUE(new_disk(FsKind::Cpm, img, "", nullptr).ok());
+  EXPECT_EQ(img, fresh());
+}
+
+TEST(CpmWrite, PutReadsBackExactly) {
+  std::string img = fresh();
+  std::map<std::string, std::string> want;
+  for (size_t n : kSizes) {
+    const NewFile f = file("F" + std::to_string(n), n, "bin");  // a lower-case type: capitals
+    const WriteResult r = kWriter.put_file(img, user(0), f, false);
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_EQ(r.row, static_cast<int>(want.size()));  // the lowest free entry: the end
+    want["F" + std::to_string(n) + ".BIN"] = f.body;
+    EXPECT_EQ(files(img, 0), want);
+  }
+  // F40000: 3 extents in entries 8..10, the last with EX 2, S1 64, RC 57; blocks lowest first.
+  EXPECT_EQ(dir_entry(img, 10).substr(0, 16), std::string("\0F40000  BIN\x02\x40\0\x39", 16));
+  EXPECT_EQ(dir_entry(img, 0).substr(12), std::string(20, '\0'));  // F0: RC 0, no block
+  EXPECT_EQ(dir_entry(img, 1).substr(12, 6), std::string("\0\x01\0\x01\x02\0", 6));
+  EXPECT_EQ(img.substr(0x6000, 2048), body(1) + std::string(2047, '\0'));  // tail: 00h
+
+  // User areas: USER n rows at the root once they hold files; the same name in each.
+  ASSERT_TRUE(put(img, 3, file("F1", 300, "BIN", 3)));
+  ASSERT_TRUE(put(img, 15, file("X", 20000)));
+  want["USER 3"] = want["USER 15"] = "";
+  EXPECT_EQ(files(img, 0), want);
+  EXPECT_EQ(files(img, 3), (std::map<std::string, std::string>{{"F1.BIN", body(300, 3)}}));
+  EXPECT_EQ(files(img, 15).at("X"), body(20000));
+}
+
+TEST(CpmWrite, FullDirectoryAndFullDisk) {
+  std::string img = fresh();
+  for (int i = 0; i < 126; ++i) ASSERT_TRUE(put(img, i % 16, file("E" + std::to_string(i), 0)));
+  EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(1), file("BIG", 40000), false));  // needs 3
+  ASSERT_TRUE(put(img, 1, file("TWO", 20000)));
+  EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file("NONE", 0), false));
+  EXPECT_EQ(files(img, 1).size(), 9u);
+
+  img = fresh();
+  EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file("HUGE", 387 * 2048 + 1), false));
+  ASSERT_TRUE(put(img, 0, file("ALL", 387 * 2048 - 1)));  // every data block, 49 entries
+  EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file("ONE", 1), false));
+  ASSERT_TRUE(put(img, 0, file("EMPTY", 0)));
+  EXPECT_EQ(files(img, 0).at("ALL"), body(387 * 2048 - 1));
+}
+
+TEST(CpmWrite, NamesTakenReplacedAndRefused) {
+  std::string img = fresh();
+  ASSERT_TRUE(put(img, 0, file("hello", 5000, "txt")));
+  EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file("HELLO", 1, "TXT"), false));
+  ASSERT_TRUE(put(img, 2, file("HELLO", 1, "TXT")));  // another user area
+  const WriteResult r = kWriter.put_file(img, user(0), file("Hello", 3000, "TxT", 9), true);
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_EQ(r.row, 0);
+  EXPECT_EQ(files(img, 0).at("HELLO.TXT"), body(3000, 9));
+  EXPECT_EQ(dir_entry(img, 0).substr(16, 4), std::string("\x02\0\x03\0", 4));  // blocks reused
+  for (const auto& [n8, e3] : std::vector<std::pair<std::string, std::string>>{{"", "TXT"},
+                                                                               {"NINECHARS", ""},
+                                                                               {"A", "TEXT"},
+                                                                               {"A B", ""},
+                                                                               {"A.B", ""},
+                                                                               {"A_B", ""},
+                                                                               {"A", "T*"},
+                                                                               {"A\x7F", ""},
+                                                                               {"\xF0\xD2\xC9", ""},
+                                                                               {"A\t", ""},
+                                                                               {"(X)", ""}}) {
+    EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file(n8, 1, e3), false));
+    EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 0, n8, e3));
+  }
+  ASSERT_TRUE(put(img, 0, file("$$$-1!#", 1, "{~}")));  // CP/M takes these
+}
+
+TEST(CpmWrite, RemoveRenameAndUserAreas) {
+  std::string img = fresh();
+  ASSERT_TRUE(put(img, 0, file("A", 40000)));
+  ASSERT_TRUE(put(img, 0, file("B", 10)));
+  ASSERT_TRUE(put(img, 4, file("C", 10)));
+  ASSERT_TRUE(put(img, 4, file("D", 20000)));
+  for (int i = 0; i < 3; ++i) img[0x5000 + 32 * i + 9] = '\xA0';  // A read-only
+  const std::string a_last = dir_entry(img, 2);
+
+  EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 0, "b", ""));
+  ASSERT_EQ(kWriter.rename_entry(img, user(0), 0, "new", "dat").row, 0);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(dir_entry(img, i).substr(1, 11),
+              "NEW     \xC4"
+              "AT");
+  const std::string renamed = dir_entry(img, 2);
+  EXPECT_EQ(renamed.substr(12), a_last.substr(12));
+  EXPECT_EQ(files(img, 0).at("NEW.DAT"), body(40000));
+
+  ASSERT_TRUE(kWriter.remove_entry(img, user(0), 0, false).ok());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(dir_entry(img, i)[0], '\xE5');
+  EXPECT_EQ(dir_entry(img, 2).substr(1), renamed.substr(1));  // the rest stays, as CP/M leaves it
+  EXPECT_EQ(files(img, 0), (std::map<std::string, std::string>{{"B", body(10)}, {"USER 4", ""}}));
+  EXPECT_REFUSED(img, 65, kWriter.remove_entry(img, user(0), 2, false));
+  EXPECT_REFUSED(img, 1, kWriter.remove_entry(img, user(0), 1, false));  // USER 4 holds files
+  EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 1, "USER 5", ""));
+  ASSERT_TRUE(kWriter.remove_entry(img, user(0), 1, true).ok());
+  EXPECT_EQ(files(img, 0).size(), 1u);
+  EXPECT_TRUE(files(img, 4).empty());
+
+  // User areas need no making; nothing else can be made.
+  const std::string before = img;
+  EXPECT_TRUE(kWriter.make_catalogue(img, user(0), "USER 7", "", {}).ok());
+  EXPECT_EQ(img, before);
+  EXPECT_REFUSED(img, 1, kWriter.make_catalogue(img, user(0), "DIR", "", {}));
+  EXPECT_REFUSED(img, 1, kWriter.make_catalogue(img, user(7), "USER 8", "", {}));
+  CatalogueStack deep = user(7);
+  deep.enter(7, "X", 0);
+  EXPECT_REFUSED(img, 1, kWriter.put_file(img, deep, file("X", 1), false));
+  CatalogueStack u16 = user(1);
+  u16.KAT_POS[1] = 16;
+  EXPECT_REFUSED(img, 1, kWriter.put_file(img, u16, file("X", 1), false));
+  std::string mx;
+  ASSERT_TRUE(new_disk(FsKind::MxDos, mx, "MX", nullptr).ok());
+  EXPECT_REFUSED(mx, 1, kWriter.put_file(mx, user(0), file("X", 1), false));
+  std::string cut = img.substr(1);
+  EXPECT_REFUSED(cut, 1, kWriter.put_file(cut, user(0), file("X", 1), false));
+}
+
+// A disk cpmtools formatted carries no parameter block: the usual layout, as long as a file is on
+// it.
+TEST(CpmWrite, DiskWithoutParameterBlock) {
+  odibuild::CpmDiskBuilder b({.withParameterBlock = false});
+  b.addFile(2, "OLD", "TXT", body(5000), {.readOnly = true, .lastRecordBytes = 5000 % 128});
+  std::string img = b.image();
+  ASSERT_TRUE(put(img, 2, file("NEW", 3000)));
+  EXPECT_EQ(img.substr(0, 0x5000), std::string(0x5000, '\xE5'));
+  EXPECT_EQ(files(img, 2),
+            (std::map<std::string, std::string>{{"OLD.TXT", body(5000)}, {"NEW", body(3000)}}));
+  EXPECT_EQ(dir_entry(img, 1).substr(16, 4), std::string("\x05\0\x06\0", 4));
+  ASSERT_TRUE(kWriter.remove_entry(img, user(0), 0, true).ok());
+  EXPECT_EQ(open_file_system(Image(img))->kind(), FsKind::Unknown);  // nothing left to validate
+}
+
+// ---- against cpmtools ----
+
+namespace {
+
+int run(const std::string& cmd, std::string* out = nullptr) {
+  FILE* p = popen(("cd '" CPM_DISKDEFS_DIR "' && " + cmd + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  std::string text;
+  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+  if (out) *out = text;
+  return pclose(p);
+}
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CpmWriteTools : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (run("command -v cpmls cpmcp cpmrm fsck.cpm >/dev/null") != 0)
+      GTEST_SKIP() << "cpmtools not on PATH";
+    dir = fs::path(::testing::TempDir()) /
+          ("cpmw_" + std::to_string(::getpid()) +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string path(const std::string& name) const { return (dir / name).string(); }
+  void save(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+  fs::path dir;
+};
+
+}  // namespace
+
+// cpmtools lists and copies out what our writer put, renamed and removed; fsck finds nothing.
+TEST_F(CpmWriteTools, ReadsOurDisk) {
+  std::string img = fresh();
+  for (size_t n : kSizes) ASSERT_TRUE(put(img, n % 2 ? 3 : 0, file("S" + std::to_string(n), n)));
+  ASSERT_TRUE(put(img, 15, file("GONE", 3000)));
+  ASSERT_TRUE(kWriter.rename_entry(img, user(3), 0, "MOVED", "X").ok());  // S1 in user 3
+  ASSERT_TRUE(kWriter.remove_entry(img, user(15), 0, false).ok());
+  save("o.odi", img);
+  std::string out;
+  ASSERT_EQ(run("cpmls -f specmx " + path("o.odi"), &out), 0);
+  EXPECT_EQ(out, "0:\ns0\ns128\ns16384\ns40000\n\n3:\nmoved.x\ns127\ns129\ns16385\n");
+  EXPECT_EQ(run("fsck.cpm -n -f specmx " + path("o.odi"), &out), 0) << out;
+  for (size_t n : kSizes) {
+    const std::string name = n == 1 ? "MOVED.X" : "S" + std::to_string(n);
+    ASSERT_EQ(run("cpmcp -f specmx " + path("o.odi") + (n % 2 ? " 3:" : " 0:") + name + " " +
+                  path("out")),
+              0);
+    EXPECT_EQ(slurp(path("out")), body(n)) << name;
+  }
+}
+
+// cpmcp writing into our new disk leaves it byte for byte as our writer does (entries, blocks,
+// S1, the 00h tail), and cpmrm as our remove; our reader reads cpmcp's files exactly.
+TEST_F(CpmWriteTools, WritesWhatWeWrite) {
+  std::string ours = fresh();
+  save("t.odi", ours);
+  for (size_t n : kSizes) {
+    const int u = n % 2 ? 5 : 0;
+    const NewFile f = file("T" + std::to_string(n), n, "DAT", static_cast<int>(n % 13));
+    save("f", f.body);
+    ASSERT_EQ(run("cpmcp -f specmx " + path("t.odi") + " " + path("f") + " " + std::to_string(u) +
+                  ":t" + std::to_string(n) + ".dat"),
+              0);
+    ASSERT_TRUE(put(ours, u, f));
+  }
+  EXPECT_TRUE(slurp(path("t.odi")) == ours);
+  EXPECT_EQ(files(slurp(path("t.odi")), 5).at("T16385.DAT"), body(16385, 16385 % 13));
+  ASSERT_EQ(run("cpmrm -f specmx " + path("t.odi") + " 0:T16384.DAT"), 0);
+  ASSERT_TRUE(kWriter.remove_entry(ours, user(0), 2, false).ok());
+  EXPECT_TRUE(slurp(path("t.odi")) == ours);
+}
