@@ -53,19 +53,22 @@ std::string_view without_trailer(std::string_view text) {
   const size_t digits = std::min(rest.find_first_not_of("0123456789"), rest.size());
   ok = ok && digits > 0;
   rest = strip_prefix(rest.substr(ok ? digits : 0), "K\r\nData: ", ok);
-  ok = ok && !rest.empty() && rest.find_first_not_of("0123456789.") == std::string_view::npos;
+  // DD.MM.YY, or "--.--.--" where the file system keeps no date (CP/M).
+  ok = ok && !rest.empty() && rest.find_first_not_of("0123456789.-") == std::string_view::npos;
   return ok ? text.substr(0, at) : text;
 }
 
-// For each PC byte the disk byte the text recoding turns into it, or -1: the byte itself where it
-// reads back unchanged, else a KOI-8 letter, else any other byte that becomes it.
+// For each PC byte the disk byte the text recoding turns into it, or -1: a KOI-8 letter (C0h..FEh)
+// first, since a letter of the code page may also read back as itself (CP866 puts letters at
+// 80h..AFh, which the recoding leaves alone); else the byte itself where it reads back unchanged
+// (CR stays 0Dh, though FFh reads as CR too); else any other byte that becomes it.
 std::array<int, 256> recoding_backwards(const ByteMap& m) {
   std::array<int, 256> back{};
   back.fill(-1);
-  for (int s = 0xBF; s >= 0; --s) back[m[static_cast<size_t>(s)]] = s;
-  for (int s = 0xFF; s >= 0xC0; --s) back[m[static_cast<size_t>(s)]] = s;
+  for (int s = 0xFF; s >= 0; --s) back[m[static_cast<size_t>(s)]] = s;
   for (int b = 0; b < 256; ++b)
     if (m[static_cast<size_t>(b)] == b) back[static_cast<size_t>(b)] = b;
+  for (int s = 0xFE; s >= 0xC0; --s) back[m[static_cast<size_t>(s)]] = s;
   return back;
 }
 

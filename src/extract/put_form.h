@@ -47,7 +47,7 @@ std::optional<RksParts> read_rks(std::string_view file, std::string& why);
 // CR, and each byte becomes the byte that the text recoding turns into it (the letters through
 // the code page's table backwards, every other byte itself where it reads back unchanged). A byte
 // that no disk byte reads back as is refused. TABs were expanded into blanks on the way out and
-// stay blanks.
+// stay blanks; the FFh that ends a text of the machine read as CR and comes back as CR (0Dh).
 std::optional<std::string> read_txt(std::string_view file, const Options& opt, std::string& why);
 
 }  // namespace odi
