@@ -13,7 +13,6 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -21,7 +20,6 @@
 #include "cli/commands.h"
 #include "extract/put_form.h"
 #include "extract/target.h"
-#include "state/cp1251.h"
 #include "state/texts.h"
 
 namespace odi::cli {
@@ -246,14 +244,15 @@ int cmd_new(const NewArgs& a) {
         "--name nor --system-from");
   std::string name;
   if (!a.name.empty()) {
-    const auto koi = koi8_from_utf8(a.name);
-    if (!koi || cp1251_to_utf8(NAM_WIN(*koi)) != a.name || trim_spaces(*koi) != *koi ||
-        koi->size() > static_cast<size_t>(kDiskNameLength)) {
+    // odi info shows the name's bytes as they are and the window through the KOI-8 table: only
+    // characters both show alike (ASCII that stands in a file name) list back the same.
+    if (NAM_WIN(a.name) != a.name || trim_spaces(a.name) != a.name ||
+        a.name.size() > static_cast<size_t>(kDiskNameLength)) {
       complain(a.image + ": disk name \"" + a.name +
-               "\": at most 6 characters with KOI-8 codes, no leading or trailing blanks");
+               "\": at most 6 ASCII letters, digits or - _ . ^ ~, no leading or trailing blanks");
       return kExitProblem;
     }
-    name = *koi;
+    name = a.name;
   }
   std::string sys_bytes;
   Image sys_img;
