@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -100,6 +101,29 @@ std::optional<fs::path> write_target(const fs::path& path, std::string& why) {
   return real;
 }
 
+// Keeps SIGINT, SIGTERM, SIGHUP and SIGQUIT waiting while an image file is replaced: an
+// interrupted odi leaves the old image or the new one, and never its temporary file.
+class HeldSignals {
+ public:
+  HeldSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, sig);
+    sigprocmask(SIG_BLOCK, &held, &before_);
+  }
+  ~HeldSignals() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  sigset_t before_{};
+};
+
+FsStatus replace_file(const fs::path& path, std::string_view bytes, const AtomicWrite& how) {
+  const HeldSignals held;
+  return write_file_atomic(path, bytes, how);
+}
+
 // An image being changed: loaded, checked, handed to the writer, checked again, written.
 class Edit {
  public:
@@ -121,6 +145,7 @@ class Edit {
                                     std::to_string(ec ? li.bytes.size() : size) +
                                     " bytes): nothing is written into it");
     perms_ = fs::status(target_, ec).permissions();
+    original_ = li.bytes;
     bytes_ = std::move(li.bytes);
     reread();
     kind_ = disk_->kind();
@@ -162,9 +187,10 @@ class Edit {
                     "the change would damage the disk (" + problem_text(p) + "): nothing written");
       known.erase(it);
     }
+    if (bytes_ == original_) return kExitOk;  // nothing changed (CP/M: mkdir "USER n")
     AtomicWrite how;
     how.perms = perms_;
-    if (FsStatus s = write_file_atomic(target_, bytes_, how); !s.ok())
+    if (FsStatus s = replace_file(target_, bytes_, how); !s.ok())
       return fail(kExitNoImage, "cannot write: " + s.error + "; the image is as it was");
     return kExitOk;
   }
@@ -183,6 +209,7 @@ class Edit {
   std::string name_;
   fs::path target_;
   fs::perms perms_ = fs::perms::unknown;
+  std::string original_;
   std::string bytes_;
   Image img_;
   std::unique_ptr<FileSystem> disk_;
@@ -301,7 +328,7 @@ int cmd_new(const NewArgs& a) {
   AtomicWrite how;
   how.no_clobber = !a.force;
   if (fs::is_regular_file(st)) how.perms = st.permissions();
-  if (FsStatus s = write_file_atomic(*target, bytes, how); !s.ok()) {
+  if (FsStatus s = replace_file(*target, bytes, how); !s.ok()) {
     complain(a.image + ": cannot write: " + s.error);
     return fs::exists(fs::symlink_status(*target, ec)) && !a.force ? kExitProblem : kExitNoImage;
   }
