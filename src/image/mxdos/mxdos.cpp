@@ -209,10 +209,9 @@ bool is_self_record(const Record& rec, int row, std::int64_t pos) {
 
 bool root_reads_as_catalogue(const Image& img) {
   const std::vector<Record> recs = read_catalogue(img, kRootOffset);
-  if (recs.empty()) return false;
-  for (const Record& r : recs)
-    if (!r.is_file() && !r.is_catalogue()) return false;
-  return true;
+  return !recs.empty() && std::all_of(recs.begin(), recs.end(), [](const Record& r) {
+    return r.is_file() || r.is_catalogue();
+  });
 }
 
 bool fat_marks_root(const Image& img) {
