@@ -32,10 +32,16 @@ for tool in build/ci/tests/builder/odi-mkimage build/dev/tests/builder/odi-mkima
   break
 done
 
-for t in catalogue extract names cpm; do
+for t in catalogue extract names cpm write; do
   dir="$corpus/$t"
   mkdir -p "$dir"
-  [[ $t == names || $t == cpm ]] || cp -n "$corpus"/seed-* "$dir"/ 2>/dev/null || true
+  [[ $t == names || $t == cpm || $t == write ]] || cp -n "$corpus"/seed-* "$dir"/ 2>/dev/null || true
+  # The write sequences: one seed for each file system and leaning (first byte), random choices.
+  if [[ $t == write ]]; then
+    for m in 0 1 2 3 4 5; do
+      [[ -f "$dir/seed-$m" ]] || { printf "\\x0$m"; head -c 200 /dev/urandom; } > "$dir/seed-$m"
+    done
+  fi
   [[ -d fuzz/regressions/$t ]] && cp -n fuzz/regressions/$t/* "$dir"/ 2>/dev/null || true
   echo "== fuzz_$t for ${secs}s"
   log=build/fuzz/fuzz_$t.log

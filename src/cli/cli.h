@@ -75,9 +75,14 @@ struct Found {
 // Finds ENTRY ("/"-separated; each component a name as entry_name or entry_short_name gives it,
 // or #N for row N). Inner components must be catalogues. On failure, an error text.
 std::optional<Found> find_entry(const FileSystem& disk, std::string_view entry, std::string& error);
-// Finds CATPATH: every component a catalogue. An empty path is the root.
+// Finds CATPATH: every component a catalogue. An empty path is the root. With `unlisted`, also
+// a catalogue that no row shows yet (CP/M: "USER 5" with no files), for writing into it.
 std::optional<Found> find_catalogue(const FileSystem& disk, std::string_view catpath,
-                                    std::string& error);
+                                    std::string& error, bool unlisted = false);
+// Finds ENTRY whatever its kind (rm, mv): `stack` is the catalogue that holds it.
+std::optional<Found> find_any(const FileSystem& disk, std::string_view entry, std::string& error);
+// The components of a "/"-separated path; empty ones (a leading, doubled or trailing "/") dropped.
+std::vector<std::string> split_path(std::string_view p);
 
 // Visits every record of the catalogue `stack` shows and, when `recursive`, of its sub-catalogues
 // in the order a person reads a listing: each record, and right after a catalogue record its

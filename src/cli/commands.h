@@ -37,11 +37,55 @@ struct CheckArgs {
   bool json = false;
 };
 
+struct NewArgs {
+  std::string image;
+  bool cpm = false;
+  std::string name;         // the disk name (MX_DOS), UTF-8
+  std::string system_from;  // an MX_DOS disk whose system is copied
+  bool force = false;
+};
+
+struct PutArgs {
+  std::string image;
+  std::string catpath;
+  std::vector<std::string> files;
+  bool rks = false;
+  bool txt = false;
+  std::string codepage = "win";
+  std::string start;  // as given: 0x1100, 1100h or 4352
+  std::string as;     // the disk name instead of the PC name (one FILE only)
+  std::string date;   // DD.MM.YY; empty: today
+  bool force = false;
+};
+
+struct MkdirArgs {
+  std::string image;
+  std::string catpath;
+  std::string date;
+};
+
+struct RmArgs {
+  std::string image;
+  std::vector<std::string> entries;
+  bool recursive = false;
+};
+
+struct MvArgs {
+  std::string image;
+  std::string entry;
+  std::string new_name;
+};
+
 int cmd_info(const std::string& image, bool json);
 int cmd_ls(const LsArgs& a);
 int cmd_cat(const CatArgs& a);
 int cmd_extract(const ExtractArgs& a);
 int cmd_check(const CheckArgs& a);
+int cmd_new(const NewArgs& a);
+int cmd_put(const PutArgs& a);
+int cmd_mkdir(const MkdirArgs& a);
+int cmd_rm(const RmArgs& a);
+int cmd_mv(const MvArgs& a);
 
 // Why an extraction failed, for reports (ERR_COP 1..3).
 std::string damage_text(int err_cop);

@@ -83,19 +83,6 @@ bool ascii_iequal(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::vector<std::string> split_path(std::string_view p) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= p.size()) {
-    const size_t slash = p.find('/', start);
-    const size_t end = slash == std::string_view::npos ? p.size() : slash;
-    if (end > start) parts.emplace_back(p.substr(start, end - start));
-    if (slash == std::string_view::npos) break;
-    start = slash + 1;
-  }
-  return parts;
-}
-
 // The row of `recs` that `component` names, or -1. An exact name wins over one that matches only
 // when the Latin letter case is ignored; among equals the first row wins.
 int match_row(const std::vector<Entry>& recs, const std::string& component) {
@@ -117,27 +104,38 @@ int match_row(const std::vector<Entry>& recs, const std::string& component) {
   return -1;
 }
 
-// Follows `parts`; the last one is a catalogue too when `last_is_catalogue`.
+enum class Want { File, Catalogue, Any };
+
+// Follows `parts`; what the last one must be is `want`. With `unlisted`, a catalogue that no row
+// shows is looked for where a row is missing.
 std::optional<Found> follow(const FileSystem& disk, const std::vector<std::string>& parts,
-                            bool last_is_catalogue, std::string& error) {
+                            Want want, std::string& error, bool unlisted = false) {
   Found f;
   f.stack = root_stack(disk);
   for (size_t i = 0; i < parts.size(); ++i) {
-    const std::vector<Entry> rows =
-        disk.list(f.stack.KAT_POS[static_cast<size_t>(f.stack.KAT_LEV)]);
+    const Location here = f.stack.KAT_POS[static_cast<size_t>(f.stack.KAT_LEV)];
+    const std::vector<Entry> rows = disk.list(here);
     const int row = match_row(rows, parts[i]);
     std::string sofar;
     for (size_t j = 0; j <= i; ++j) sofar += (j ? "/" : "") + parts[j];
+    const bool last = i + 1 == parts.size();
     if (row < 0) {
-      error = "no entry " + sofar;
-      return std::nullopt;
+      const auto hidden = unlisted && (!last || want == Want::Catalogue)
+                              ? disk.unlisted_catalogue(here, parts[i])
+                              : std::nullopt;
+      if (!hidden || !f.stack.enter(*hidden, parts[i], static_cast<int>(rows.size()))) {
+        error = "no entry " + sofar;
+        return std::nullopt;
+      }
+      f.path.push_back(parts[i]);
+      f.ref += (i ? "/#" : "#") + std::to_string(rows.size());
+      continue;
     }
     const Entry& e = rows[static_cast<size_t>(row)];
     f.path.push_back(entry_name(e.rec));
     f.ref += (i ? "/#" : "#") + std::to_string(row);
-    const bool last = i + 1 == parts.size();
-    if (last && !last_is_catalogue) {
-      if (!e.is_file()) {
+    if (last && want != Want::Catalogue) {
+      if (want == Want::File && !e.is_file()) {
         error = sofar + " is not a file (" + kind_text(e.rec) + ")";
         return std::nullopt;
       }
@@ -163,6 +161,19 @@ std::optional<Found> follow(const FileSystem& disk, const std::vector<std::strin
 
 }  // namespace
 
+std::vector<std::string> split_path(std::string_view p) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= p.size()) {
+    const size_t slash = p.find('/', start);
+    const size_t end = slash == std::string_view::npos ? p.size() : slash;
+    if (end > start) parts.emplace_back(p.substr(start, end - start));
+    if (slash == std::string_view::npos) break;
+    start = slash + 1;
+  }
+  return parts;
+}
+
 std::optional<Found> find_entry(const FileSystem& disk, std::string_view entry,
                                 std::string& error) {
   const auto parts = split_path(entry);
@@ -170,12 +181,21 @@ std::optional<Found> find_entry(const FileSystem& disk, std::string_view entry,
     error = "empty entry name";
     return std::nullopt;
   }
-  return follow(disk, parts, false, error);
+  return follow(disk, parts, Want::File, error);
+}
+
+std::optional<Found> find_any(const FileSystem& disk, std::string_view entry, std::string& error) {
+  const auto parts = split_path(entry);
+  if (parts.empty()) {
+    error = "the root is no entry";
+    return std::nullopt;
+  }
+  return follow(disk, parts, Want::Any, error);
 }
 
 std::optional<Found> find_catalogue(const FileSystem& disk, std::string_view catpath,
-                                    std::string& error) {
-  return follow(disk, split_path(catpath), true, error);
+                                    std::string& error, bool unlisted) {
+  return follow(disk, split_path(catpath), Want::Catalogue, error, unlisted);
 }
 
 void walk_tree(const FileSystem& disk, const Found& start, bool recursive,

@@ -28,9 +28,10 @@ static int run(int argc, char** argv) {
   app.set_version_flag("--version", std::string("odi ") + std::string(version()));
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 done; 1 damage or other problems found (extract, check); cat: the\n"
-      "extraction's error code 0-4; 64 usage error; 65 entry not found or not a file;\n"
-      "66 image cannot be opened. See odi(1).");
+      "Exit status: 0 done; 1 damage or other problems found (extract, check), or a write\n"
+      "refused (no room, catalogue full, name taken, too large, a damaged disk); cat: the\n"
+      "extraction's error code 0-4; 64 usage error; 65 entry or catalogue not found;\n"
+      "66 image cannot be opened or written. See odi(1).");
 
   std::string info_image;
   bool info_json = false;
@@ -77,6 +78,51 @@ static int run(int argc, char** argv) {
   ckc->add_flag("--json", ck.json, "One JSON object per image, one per line");
   ckc->add_option("INPUTS", ck.inputs, "IMAGE|FOLDER...")->required();
 
+  NewArgs nw;
+  auto* newc = app.add_subcommand(
+      "new", "Make a fresh 819200-byte disk: MX_DOS (a data disk unless --system-from), or CP/M");
+  newc->add_flag("--cpm", nw.cpm, "A CP/M 2.2 disk instead of MX_DOS");
+  newc->add_option("--name", nw.name, "MX_DOS disk name, up to 6 characters");
+  newc->add_option("--system-from", nw.system_from,
+                   "Copy the MX_DOS system from this image, so the new disk starts it");
+  newc->add_flag("--force", nw.force, "Replace an existing file");
+  newc->add_option("NEW", nw.image, "The image file to make")->required();
+
+  PutArgs put;
+  auto* putc = app.add_subcommand("put", "Copy PC files into the catalogue CATPATH of an image");
+  auto* rks = putc->add_flag("--rks", put.rks, "FILE is in the rks form (as cat --type rks)");
+  auto* txt = putc->add_flag("--txt", put.txt, "FILE is a PC text (as cat --type txt)");
+  rks->excludes(txt);
+  putc->add_option("--codepage", put.codepage, "Code page of a --txt FILE: win or dos")
+      ->check(CLI::IsMember({"win", "dos"}))
+      ->needs(txt)
+      ->capture_default_str();
+  putc->add_option("--start", put.start, "Load address (0x1100, 1100h or 4352; default 0)");
+  putc->add_option("--as", put.as, "Disk name NAME.EXT instead of the PC name (one FILE)");
+  putc->add_option("--date", put.date, "Date DD.MM.YY instead of today");
+  putc->add_flag("--force", put.force, "Replace files of the same name");
+  putc->add_option("IMAGE", put.image, "ODI image file")->required();
+  putc->add_option("CATPATH", put.catpath, "Catalogue path; / is the root")->required();
+  putc->add_option("FILE", put.files, "PC files (- for standard input, with --as)")->required();
+
+  MkdirArgs mk;
+  auto* mkc = app.add_subcommand("mkdir", "Make an empty catalogue");
+  mkc->add_option("--date", mk.date, "Date DD.MM.YY instead of today");
+  mkc->add_option("IMAGE", mk.image, "ODI image file")->required();
+  mkc->add_option("CATPATH", mk.catpath, "Path of the new catalogue")->required();
+
+  RmArgs rm;
+  auto* rmc = app.add_subcommand("rm", "Remove files and catalogues");
+  rmc->add_flag("-r,--recursive", rm.recursive, "Remove catalogues with everything in them");
+  rmc->add_option("IMAGE", rm.image, "ODI image file")->required();
+  rmc->add_option("ENTRY", rm.entries, "Entry paths")->required();
+
+  MvArgs mv;
+  auto* mvc = app.add_subcommand("mv", "Rename an entry within its catalogue");
+  mvc->add_option("IMAGE", mv.image, "ODI image file")->required();
+  mvc->add_option("ENTRY", mv.entry, "Entry path")->required();
+  mvc->add_option("NEWNAME", mv.new_name, "The new name, NAME.EXT")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
@@ -92,6 +138,11 @@ static int run(int argc, char** argv) {
     if (catc->parsed()) return cmd_cat(cat);
     if (exc->parsed()) return cmd_extract(ex);
     if (ckc->parsed()) return cmd_check(ck);
+    if (newc->parsed()) return cmd_new(nw);
+    if (putc->parsed()) return cmd_put(put);
+    if (mkc->parsed()) return cmd_mkdir(mk);
+    if (rmc->parsed()) return cmd_rm(rm);
+    if (mvc->parsed()) return cmd_mv(mv);
   } catch (const std::exception& e) {
     complain(e.what());
     return kExitProblem;

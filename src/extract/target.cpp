@@ -1,6 +1,7 @@
 #include "extract/target.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -78,32 +79,64 @@ FsStatus make_target_dirs(const fs::path& root, const CatalogueStack& stack) {
   return s;
 }
 
-FsStatus write_file_atomic(const fs::path& path, std::string_view bytes) {
-  // The new content goes to a temporary file beside the target, which then takes the target's
-  // name in one step: a reader sees the old file or the complete new one, never a part.
+namespace {
+
+int write_all(int fd, std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// Puts the finished temporary file in the target's place. Without clobbering, a hard link takes
+// the name only while it is free; where the file system has no hard links, a look first.
+int take_place(const fs::path& tmp, const fs::path& path, bool no_clobber) {
+  if (!no_clobber) return ::rename(tmp.c_str(), path.c_str()) == 0 ? 0 : errno;
+  if (::link(tmp.c_str(), path.c_str()) == 0) {
+    ::unlink(tmp.c_str());
+    return 0;
+  }
+  if (errno == EEXIST) return EEXIST;
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(path, ec))) return EEXIST;
+  return ::rename(tmp.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
+// The rename is kept only once the folder's entry is on the disk. Some file systems cannot flush a
+// folder; the file itself is in place by then, so that is no failure.
+void sync_folder(const fs::path& path) {
+  fs::path dir = path.parent_path();
+  if (dir.empty()) dir = ".";
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+FsStatus write_file_atomic(const fs::path& path, std::string_view bytes, const AtomicWrite& how) {
   static std::atomic<unsigned> counter{0};
   static const std::string pid = std::to_string(::getpid());
   fs::path tmp = path;
   tmp += ".odi-tmp." + pid + "." + std::to_string(counter++);
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return {errno_text(errno, path)};
-  size_t done = 0;
-  int err = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
+  int err = write_all(fd, bytes);
+  if (err == 0 && how.perms && ::fchmod(fd, static_cast<mode_t>(*how.perms & fs::perms::mask)) != 0)
+    err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err == 0) err = take_place(tmp, path, how.no_clobber);
   if (err != 0) {
     ::unlink(tmp.c_str());
     return {errno_text(err, path)};
   }
+  sync_folder(path);
   return {};
 }
 

@@ -42,8 +42,18 @@ struct FsStatus {
 // other than a folder is an error.
 FsStatus make_target_dirs(const fs::path& root, const CatalogueStack& stack);
 
-// Writes `bytes` to `path` atomically (a temporary file in the same folder, then a rename).
-FsStatus write_file_atomic(const fs::path& path, std::string_view bytes);
+// How write_file_atomic treats the target.
+struct AtomicWrite {
+  std::optional<fs::perms> perms;  // the new file's permissions; by default 0666 less the umask
+  bool no_clobber = false;         // an existing target is an error (EEXIST), left as it was
+};
+
+// Writes `bytes` to `path` atomically: a temporary file in the same folder, flushed to the disk,
+// then renamed over the target, then the folder flushed. A reader sees the old file or the
+// complete new one, never a part, even after a crash; on any failure the temporary file is
+// removed and the target is as it was.
+FsStatus write_file_atomic(const fs::path& path, std::string_view bytes,
+                           const AtomicWrite& how = {});
 
 // The whole copy of one entry (the copy button, `odi extract`).
 struct CopyOutcome {

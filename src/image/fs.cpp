@@ -56,7 +56,7 @@ std::unique_ptr<FileSystem> open_file_system(const Image& img) {
   if (VER_DOS(img) != texts::no_version())
     return std::make_unique<mxdos::MxDosFs>(img, FsKind::MxDos);
   if (const auto dpb = cpm::read_dpb(img)) return std::make_unique<cpm::CpmFs>(img, *dpb, true);
-  if (mxdos::root_reads_as_catalogue(img))
+  if (mxdos::root_reads_as_catalogue(img) || mxdos::fat_marks_root(img))
     return std::make_unique<mxdos::MxDosFs>(img, FsKind::MxDos);
   if (cpm::directory_validates(img, cpm::kSpecialistDpb))
     return std::make_unique<cpm::CpmFs>(img, cpm::kSpecialistDpb, false);

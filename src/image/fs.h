@@ -110,8 +110,9 @@ bool enter(CatalogueStack& stack, const Entry& e, int row);
 
 // Looks at the image once and gives the file system that reads it. The image must outlive the
 // result. Order: the "Dos_MX" signature; a CP/M parameter block in the first sector; a root
-// catalogue that reads as one; a CP/M directory at its usual place; a blank disk (E5h from the
-// FAT area on); else unknown, which the MX_DOS reader lists as it always did.
+// catalogue that reads as one, or a FAT as MX_DOS formats it (an empty data disk); a CP/M
+// directory at its usual place; a blank disk (E5h from the FAT area on); else unknown, which the
+// MX_DOS reader lists as it always did.
 std::unique_ptr<FileSystem> open_file_system(const Image& img);
 
 }  // namespace odi

@@ -266,8 +266,11 @@ TEST(Check, FindsEachKindOfDamage) {
     expect(d, {"short_image"});
   }
   {
+    // No signature, nothing in the root and no FAT as MX_DOS formats one: no known file system.
+    // (With the FAT it is an empty MX_DOS data disk: a note, no damage.)
     DiskBuilder d;
     d.clearSignature();
+    d.setFatCell(12, 0, 0);
     expect(d, {"no_signature"});
   }
   {

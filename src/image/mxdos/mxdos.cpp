@@ -214,6 +214,14 @@ bool root_reads_as_catalogue(const Image& img) {
   });
 }
 
+bool fat_marks_root(const Image& img) {
+  const auto cells = img.read(kFatOffset, 26);
+  if (!cells) return false;
+  const std::string_view system = cells->substr(0, 24);
+  return std::all_of(system.begin(), system.end(), [](char c) { return c == '\x53'; }) &&
+         cells->substr(24) == std::string_view("\xEB\0", 2);
+}
+
 std::string MxDosFs::version_text() const {
   return kind_ == FsKind::Blank ? texts::blank_disk() : VER_DOS(image());
 }

@@ -34,4 +34,8 @@ bool is_self_record(const Record& rec, int row, std::int64_t pos);
 // A root catalogue that reads as one: records with the marker, each a file or a catalogue.
 bool root_reads_as_catalogue(const Image& img);
 
+// A FAT as MX_DOS formats it: the system cells 0..11 53h 53h and the root's cell 12 EBh 00h. An
+// empty data disk (no signature, nothing in its root yet) is known by this alone.
+bool fat_marks_root(const Image& img);
+
 }  // namespace odi::mxdos

@@ -1,0 +1,386 @@
+// Random sequences of writes (new, put, mkdir, rm, mv) against a model of the disk: catalogue
+// path -> files with their bodies and load addresses. The model also says in advance whether the
+// writer must do a change or refuse it (name taken, catalogue full, no room, too large, too deep,
+// a catalogue that is not empty), so that a refusal without a reason fails as much as a change
+// that should have been refused. After every step the disk must list what the model holds, every
+// body must read back byte for byte, check() must find no damage, and a refusal must have left
+// every byte as it was. Shared by the property test (seeded) and the fuzz target (fuzz input).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/fs.h"
+#include "image/write.h"
+
+namespace writemodel {
+
+using odi::FsKind;
+
+// The source of every choice: a number 0..n-1.
+using Pick = std::function<unsigned(unsigned n)>;
+
+struct Node {
+  bool catalogue = false;
+  std::string body;
+  std::uint16_t start = 0;
+  std::map<std::string, Node> kids;  // key: name bytes, "|", extension bytes
+};
+
+class Model {
+ public:
+  // What a sequence leans to: 0 a mix of everything, 1 filling the disk with big files, 2 filling
+  // the root and nesting catalogues deep.
+  Model(FsKind kind, unsigned mode) : kind_(kind), mode_(mode % 3) { fresh(); }
+
+  // One random change and the checks after it; the reason when a property fails.
+  std::optional<std::string> step(const Pick& pick) {
+    before_.assign(img_);
+    run_on_ = false;
+    bool want = true;
+    odi::WriteResult got;
+    std::string what;
+    static constexpr std::array<std::array<unsigned, 3>, 3> kWeights{
+        {{45, 65, 80}, {70, 80, 90}, {50, 90, 93}}};  // put, mkdir, rm below each, mv above
+    const auto& w = kWeights[mode_];
+    const unsigned op = pick(100);
+    if (op == 0 && pick(4) == 0) {
+      what = "new";
+      fresh();
+      return verify(what);
+    }
+    if (op < w[0])
+      got = put(pick, want, what);
+    else if (op < w[1])
+      got = mkdir(pick, want, what);
+    else if (op < w[2])
+      got = rm(pick, want, what);
+    else
+      got = mv(pick, want, what);
+    if (run_on_ && want) return verify(what + " (not written: the list would run on)");
+    if (got.ok() != want)
+      return what + (want ? ": refused: " + got.message : ": done, but should have been refused");
+    if (!got.ok() && img_ != before_) return what + ": refused, but the image changed";
+    return verify(what);
+  }
+
+ private:
+  using Path = std::vector<std::string>;
+
+  bool cpm() const { return kind_ == FsKind::Cpm; }
+
+  void fresh() {
+    img_.clear();
+    (void)odi::new_disk(kind_, img_, cpm() ? "" : "MODEL", nullptr);
+    root_ = Node{true, {}, 0, {}};
+    // CP/M: the user areas exist from the start; they list only while they hold files.
+    if (cpm())
+      for (int u = 1; u <= 3; ++u) root_.kids["USER " + std::to_string(u) + "|"].catalogue = true;
+  }
+
+  std::string key(const Pick& pick) const {
+    static const std::vector<std::string> mx = {"A",   "B",   "GAME", "\xC9\xC7\xD2\xC1",
+                                                "a.b", "X Y", "z",    "LONGNAME"};
+    static const std::vector<std::string> cp = {"A", "B", "GAME", "X1", "LONGNAME"};
+    static const std::vector<std::string> ext = {"", "COM", "TXT", "\xC4\xC1", "1"};
+    const auto& names = cpm() ? cp : mx;
+    return names[pick(static_cast<unsigned>(names.size()))] + "|" + ext[pick(cpm() ? 3U : 5U)];
+  }
+  static std::string name8(const std::string& k) { return k.substr(0, k.find('|')); }
+  static std::string ext3(const std::string& k) { return k.substr(k.find('|') + 1); }
+
+  Node& node(const Path& p) {
+    Node* n = &root_;
+    for (const auto& k : p) n = &n->kids.at(k);
+    return *n;
+  }
+  bool listed(const Node& n) const { return !n.catalogue || !cpm() || !n.kids.empty(); }
+
+  // Every catalogue (`catalogues`) or every listed entry, as paths from the root.
+  void collect(const Node& n, Path& p, bool catalogues, std::vector<Path>& out) const {
+    for (const auto& [k, kid] : n.kids) {
+      if (!catalogues && !listed(kid)) continue;
+      p.push_back(k);
+      if (!catalogues || kid.catalogue) out.push_back(p);
+      if (kid.catalogue) collect(kid, p, catalogues, out);
+      p.pop_back();
+    }
+  }
+  Path any(const Pick& pick, bool catalogues) {
+    std::vector<Path> all;
+    Path p;
+    if (catalogues) all.push_back({});
+    collect(root_, p, catalogues, all);
+    if (all.empty()) return {};
+    return all[pick(static_cast<unsigned>(all.size()))];
+  }
+
+  Path deepest() const {
+    std::vector<Path> all;
+    Path p;
+    collect(root_, p, true, all);
+    Path best;
+    for (const Path& c : all)
+      if (c.size() > best.size()) best = c;
+    return best;
+  }
+
+  // Room: MX_DOS sectors 13..799, a file one per KB and a catalogue one; CP/M blocks of 2 KB
+  // (387 beside the directory) and 128 directory entries, one per 16 KB of a file.
+  long used(const Node& n, bool entries) const {
+    long u = 0;
+    for (const auto& [k, kid] : n.kids) {
+      const long len = static_cast<long>(kid.body.size());
+      if (kid.catalogue)
+        u += used(kid, entries) + (cpm() ? 0 : 1);
+      else if (!cpm())
+        u += (len + 1023) / 1024;
+      else
+        u += entries ? std::max(1L, (len + 16383) / 16384) : (len + 2047) / 2048;
+    }
+    return u;
+  }
+
+  odi::WriteResult put(const Pick& pick, bool& want, std::string& what) {
+    const Path at = mode_ == 2 && pick(4) != 0 ? Path{} : any(pick, true);
+    const std::string k = key(pick);
+    odi::NewFile f{name8(k), ext3(k), 0, {}, {0x01, 0x02, 0x93}, {}};
+    const unsigned size_kind = pick(mode_ == 1 ? 2 : 16);
+    const bool big = size_kind == 0 && mode_ != 2;
+    const size_t len = big ? 60000 + pick(5538) : size_kind == 1 ? 0 : pick(2200);
+    // Big files mostly from 0000h; now and then anywhere, which may run past FFFFh.
+    f.start = static_cast<std::uint16_t>(pick(8) == 0 ? pick(65536) : len > 4096 ? 0 : 0x100);
+    const unsigned seed = pick(256);
+    for (size_t i = 0; i < len; ++i) f.body += static_cast<char>(i * 131 + (i >> 8) + seed);
+    const bool replace = pick(2) != 0;
+    what = "put " + join(at) + "/" + k + " (" + std::to_string(len) + " bytes)";
+
+    Node& cat = node(at);
+    const auto old = cat.kids.find(k);
+    const bool taken = old != cat.kids.end() && listed(old->second);
+    const long before_kb = used(root_, false), before_entries = used(root_, true);
+    Node gone;
+    if (taken) gone.kids[k] = old->second;
+    const long free_kb = (cpm() ? 387 : 787) - before_kb + used(gone, false);
+    const long free_entries = 128 - before_entries + used(gone, true);
+    Node fresh_file;
+    fresh_file.body = f.body;
+    Node one;
+    one.kids[k] = fresh_file;
+    const size_t count = listed_count(cat) - (taken ? 1 : 0);
+    want = (!taken || (replace && !old->second.catalogue)) && used(one, false) <= free_kb &&
+           (!cpm() || used(one, true) <= free_entries) &&
+           (cpm() || (f.start + len <= 65536 && count < (at.empty() ? 32U : 31U)));
+
+    const auto where = stack_for(at);
+    if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
+    const auto r = settle(odi::writer_for(kind_)->put_file(img_, *where, f, replace));
+    if (r.ok()) {
+      Node& n = cat.kids[k];
+      n = Node{};
+      n.body = f.body;
+      n.start = f.start;
+    }
+    return r;
+  }
+
+  odi::WriteResult mkdir(const Pick& pick, bool& want, std::string& what) {
+    const unsigned choice = pick(mode_ == 2 ? 2 : 3);
+    const Path at = choice == 0 ? deepest() : mode_ == 2 ? Path{} : any(pick, true);
+    std::string k = key(pick);
+    if (cpm() && pick(2)) k = "USER " + std::to_string(1 + pick(3)) + "|";
+    what = "mkdir " + join(at) + "/" + k;
+    Node& cat = node(at);
+    if (cpm()) {
+      want = at.empty() && k.rfind("USER ", 0) == 0;
+    } else {
+      want = cat.kids.count(k) == 0 && listed_count(cat) < (at.empty() ? 32U : 31U) &&
+             used(root_, false) < 787 && at.size() < 10;
+    }
+    const auto where = stack_for(at);
+    if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
+    const auto r = settle(odi::writer_for(kind_)->make_catalogue(img_, *where, name8(k), ext3(k),
+                                                                 {0x01, 0x02, 0x93}));
+    if (r.ok() && !cpm()) cat.kids[k].catalogue = true;
+    return r;
+  }
+
+  odi::WriteResult rm(const Pick& pick, bool& want, std::string& what) {
+    Path p = any(pick, false);
+    if (p.empty()) return step_nothing(want, what);
+    const bool recursive = pick(2) != 0;
+    const std::string k = p.back();
+    p.pop_back();
+    what = std::string("rm") + (recursive ? " -r " : " ") + join(p) + "/" + k;
+    Node& cat = node(p);
+    const Node& n = cat.kids.at(k);
+    want = recursive || !n.catalogue || (!cpm() && n.kids.empty());
+    const auto where = stack_for(p);
+    const int row = where ? row_of(*where, k) : -1;
+    if (row < 0) return {odi::kNoEntry, "no row for " + k, -1};
+    const auto r = settle(odi::writer_for(kind_)->remove_entry(img_, *where, row, recursive));
+    if (r.ok()) {
+      if (cpm() && n.catalogue)
+        cat.kids.at(k).kids.clear();
+      else
+        cat.kids.erase(k);
+    }
+    return r;
+  }
+
+  odi::WriteResult mv(const Pick& pick, bool& want, std::string& what) {
+    Path p = any(pick, false);
+    if (p.empty()) return step_nothing(want, what);
+    const std::string k = p.back();
+    p.pop_back();
+    const std::string to = key(pick);
+    what = "mv " + join(p) + "/" + k + " " + to;
+    Node& cat = node(p);
+    const auto other = cat.kids.find(to);
+    want = !(cpm() && cat.kids.at(k).catalogue) &&
+           (to == k || other == cat.kids.end() || !listed(other->second));
+    const auto where = stack_for(p);
+    const int row = where ? row_of(*where, k) : -1;
+    if (row < 0) return {odi::kNoEntry, "no row for " + k, -1};
+    const auto r =
+        settle(odi::writer_for(kind_)->rename_entry(img_, *where, row, name8(to), ext3(to)));
+    if (r.ok() && to != k) {
+      Node moved = cat.kids.at(k);
+      cat.kids.erase(k);
+      cat.kids[to] = std::move(moved);
+    }
+    return r;
+  }
+
+  // What odi does with a change the writer made: it checks the disk and does not write a change
+  // that leaves damage. One kind of it the writer does not avoid: a list of 32 records (a full
+  // root, or a full sub-catalogue with its own record in slot 31) whose next sector starts with
+  // the record marker (a catalogue with entries placed right after it), which a reader that does
+  // not stop at 32 records would run on into. Such a change counts as refused, the model unchanged.
+  odi::WriteResult settle(odi::WriteResult r) {
+    if (!r.ok()) return r;
+    const odi::Image img(img_);
+    bool runs_on = false;
+    for (const odi::Problem& p : odi::open_file_system(img)->check()) {
+      if (p.note) continue;
+      if (p.kind != "records_past_32") return r;  // other damage: verify() reports it
+      runs_on = true;
+    }
+    if (!runs_on) return r;
+    run_on_ = true;
+    img_ = before_;
+    return {odi::kRefused, "the list would run on into the next sector", -1};
+  }
+
+  odi::WriteResult step_nothing(bool& want, std::string& what) {
+    want = true;
+    what = "nothing to remove or rename";
+    return {};
+  }
+
+  size_t listed_count(const Node& n) const {
+    size_t c = 0;
+    for (const auto& [k, kid] : n.kids) c += listed(kid) ? 1 : 0;
+    return c;
+  }
+
+  static std::string join(const Path& p) {
+    std::string s;
+    for (const auto& k : p) s += "/" + k;
+    return s;
+  }
+
+  // The disk's own rows of the catalogue at `pos`, keyed as the model keys them; a full
+  // sub-catalogue's record of itself is left out.
+  static std::map<std::string, std::pair<odi::Entry, int>> rows(const odi::FileSystem& fs,
+                                                                odi::Location pos) {
+    std::map<std::string, std::pair<odi::Entry, int>> out;
+    const auto list = fs.list(pos);
+    for (size_t i = 0; i < list.size(); ++i) {
+      const odi::Entry& e = list[i];
+      if (e.is_catalogue() && e.inner == pos && e.user < 0) continue;
+      const std::string_view f = e.rec.name_field();
+      out[std::string(rtrim(f.substr(0, 8))) + "|" + std::string(rtrim(f.substr(9, 3)))] = {
+          e, static_cast<int>(i)};
+    }
+    return out;
+  }
+  static std::string_view rtrim(std::string_view s) {
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+  }
+
+  std::optional<odi::CatalogueStack> stack_for(const Path& p) const {
+    const odi::Image img(img_);
+    const auto fs = odi::open_file_system(img);
+    auto st = odi::root_stack(*fs);
+    for (const auto& k : p) {
+      const odi::Location here = st.KAT_POS[static_cast<size_t>(st.KAT_LEV)];
+      const auto rs = rows(*fs, here);
+      const auto it = rs.find(k);
+      if (it != rs.end()) {
+        odi::enter(st, it->second.first, it->second.second);
+        continue;
+      }
+      const auto hidden = fs->unlisted_catalogue(here, name8(k));
+      if (!hidden) return std::nullopt;
+      st.enter(*hidden, name8(k), static_cast<int>(fs->list(here).size()));
+    }
+    return st;
+  }
+  int row_of(const odi::CatalogueStack& st, const std::string& k) const {
+    const odi::Image img(img_);
+    const auto fs = odi::open_file_system(img);
+    const auto rs = rows(*fs, st.KAT_POS[static_cast<size_t>(st.KAT_LEV)]);
+    const auto it = rs.find(k);
+    return it == rs.end() ? -1 : it->second.second;
+  }
+
+  std::optional<std::string> verify(const std::string& what) const {
+    const odi::Image img(img_);
+    const auto fs = odi::open_file_system(img);
+    if (fs->kind() != kind_)
+      return what + ": the disk reads as " + std::string(fs_kind_name(fs->kind()));
+    for (const odi::Problem& p : fs->check())
+      if (!p.note) return what + ": check: " + p.path + ": " + p.message;
+    return same(*fs, root_, odi::root_stack(*fs), what);
+  }
+
+  std::optional<std::string> same(const odi::FileSystem& fs, const Node& n,
+                                  const odi::CatalogueStack& st, const std::string& what) const {
+    const auto rs = rows(fs, st.KAT_POS[static_cast<size_t>(st.KAT_LEV)]);
+    if (rs.size() != listed_count(n))
+      return what + ": " + std::to_string(rs.size()) + " rows listed, the model holds " +
+             std::to_string(listed_count(n));
+    for (const auto& [k, kid] : n.kids) {
+      if (!listed(kid)) continue;
+      const auto it = rs.find(k);
+      if (it == rs.end()) return what + ": " + k + " is not listed";
+      const odi::Entry& e = it->second.first;
+      if (e.is_catalogue() != kid.catalogue) return what + ": " + k + " has another kind";
+      if (!kid.catalogue) {
+        if (fs.body(e) != kid.body) return what + ": the body of " + k + " differs";
+        if (!cpm() && e.rec.start() != kid.start) return what + ": the start of " + k + " differs";
+        continue;
+      }
+      odi::CatalogueStack inner = st;
+      if (!odi::enter(inner, e, it->second.second)) return what + ": cannot enter " + k;
+      if (auto bad = same(fs, kid, inner, what)) return bad;
+    }
+    return std::nullopt;
+  }
+
+  FsKind kind_;
+  unsigned mode_;
+  std::string img_;
+  std::string before_;
+  bool run_on_ = false;
+  Node root_;
+};
+
+}  // namespace writemodel

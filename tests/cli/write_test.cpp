@@ -1,0 +1,247 @@
+// odi new, put, mkdir, rm, mv run as processes: every form there and back on both file systems,
+// names as the listing shows them, refusals that leave the image byte for byte as it was, and
+// with ODI_REAL_DISKS the real MX_DOS disks rebuilt file by file.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "harness.h"
+
+using namespace clitest;
+
+namespace {
+
+class Write : public ::testing::Test {
+ protected:
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string file(const std::string& name, const std::string& bytes) const {
+    spit(dir_ / name, bytes);
+    return path(name);
+  }
+  static Result ok(const std::vector<std::string>& args) {
+    Result r = run_odi(args);
+    EXPECT_EQ(r.rc, 0) << r.err;
+    return r;
+  }
+  // A refusal: the status, a message, the image as it was and no temporary file left behind.
+  void refused(const std::vector<std::string>& args, int rc, const std::string& image) const {
+    const std::string before = slurp(image);
+    const Result r = run_odi(args);
+    EXPECT_EQ(r.rc, rc) << args[0] << " " << args.back() << ": " << r.err;
+    EXPECT_NE(r.err, "");
+    EXPECT_EQ(slurp(image), before) << args[0] << " " << args.back();
+    for (const auto& e : fs::directory_iterator(dir_.path()))
+      EXPECT_EQ(e.path().string().find(".odi-tmp."), std::string::npos) << e.path();
+  }
+  static nlohmann::json listing(const std::string& image) {
+    return nlohmann::json::parse(run_odi({"ls", "--json", "-R", image}).out);
+  }
+  // The nested disk of the harness, as a source of real bodies and forms.
+  std::string nested() const {
+    const std::string n = path("nested.odi");
+    if (!fs::exists(n)) nested_disk().writeTo(n);
+    return n;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(Write, NewMakesSoundDisksAndNeverOverwrites) {
+  const std::string mx = path("m.odi"), cpm = path("c.odi");
+  ok({"new", "--name", "GAME", mx});
+  ok({"new", "--cpm", cpm});
+  EXPECT_EQ(ok({"info", mx}).out, "version: нет версии\ndisk name: GAME\nfile system: MX_DOS\n");
+  EXPECT_NE(ok({"info", cpm}).out.find("file system: CP/M 2.2"), std::string::npos);
+  EXPECT_EQ(ok({"check", mx}).out.find("note: no \"Dos_MX\""), mx.size() + 2);
+  EXPECT_EQ(ok({"check", cpm}).out, "");
+  refused({"new", mx}, 1, mx);
+  refused({"new", "--cpm", "--name", "X", mx}, 64, mx);
+  refused({"new", "--name", "ИГРА", path("x.odi")}, 1, mx);
+  EXPECT_FALSE(fs::exists(path("x.odi")));
+  ok({"new", "--force", "--system-from", nested(), mx});
+  EXPECT_EQ(slurp(mx).substr(0, 0x2900), slurp(nested()).substr(0, 0x2900));
+  EXPECT_EQ(ok({"check", mx}).out, "");
+  refused({"new", "--force", "--system-from", cpm, mx}, 1, mx);
+}
+
+TEST_F(Write, EveryFormThereAndBackOnBothFileSystems) {
+  const std::string rks = ok({"cat", "--type", "rks", nested(), "ИГРЫ/TETRIS.COM"}).out;
+  const std::string body = ok({"cat", "--type", "bin", nested(), "ИГРЫ/TETRIS.COM"}).out;
+  for (const bool cpm : {false, true}) {
+    SCOPED_TRACE(cpm ? "CP/M" : "MX_DOS");
+    const std::string d = path(cpm ? "c.odi" : "m.odi");
+    ok({"new", cpm ? "--cpm" : "--force", d});
+    ok({"put", "--start", "0x9000", "--date", "03.10.93", d, "/", file("TETRIS.COM", body)});
+    EXPECT_EQ(ok({"cat", "--type", "bin", d, "TETRIS.COM"}).out, body);
+    // rks: the record and the body come back exactly (CP/M keeps no address: loaded at 0100h).
+    ok({"put", "--rks", "--as", "T2.COM", d, "/", file("t.rks", rks)});
+    const std::string back = ok({"cat", "--type", "rks", d, "T2.COM"}).out;
+    EXPECT_EQ(back.substr(4), rks.substr(4));
+    EXPECT_EQ(back.substr(0, 2), cpm ? std::string("\x00\x01", 2) : rks.substr(0, 2));
+    ok({"put", "--rks", "--force", "--date", "03.10.93", d, "/", file("TETRIS.COM.rks", back)});
+    EXPECT_EQ(ok({"cat", "--type", "rks", d, "TETRIS.COM"}).out, back);
+    // txt in both code pages: cat, put and cat again give the same file.
+    for (const std::string cp : {"win", "dos"}) {
+      const std::string t1 = ok({"cat", "--codepage", cp, nested(), "README.TXT"}).out;
+      ok({"put", "--txt", "--codepage", cp, "--force", "--date", "01.09.92", d, "/",
+          file("README.TXT.txt", t1)});
+      const std::string t2 = ok({"cat", "--codepage", cp, d, "README.TXT"}).out;
+      EXPECT_TRUE(cpm || t2 == t1);
+      ok({"put", "--txt", "--codepage", cp, "--force", "--date", "01.09.92", d, "/",
+          file("README.TXT.txt", t2)});
+      EXPECT_EQ(ok({"cat", "--codepage", cp, d, "README.TXT"}).out, t2);
+    }
+    // TABs went out as four blanks and the closing FFh as CR: that is what comes back.
+    EXPECT_EQ(ok({"cat", "--type", "bin", d, "README.TXT"}).out,
+              odibuild::koi8Text("Привет, мир!\n    вторая строка\n") + "\r");
+    EXPECT_EQ(ok({"check", d}).rc, 0);
+  }
+  const auto j = listing(path("m.odi"));
+  EXPECT_EQ(j[2]["name"], "TETRIS   COM");
+  EXPECT_EQ(j[2]["start"], 0x9000);
+  EXPECT_EQ(j[2]["date"], "03.10.93");
+  EXPECT_EQ(j[1]["checksum"], 0xD656);
+}
+
+TEST_F(Write, NamesListBackAsGiven) {
+  const std::string d = path("d.odi");
+  ok({"new", d});
+  ok({"put", d, "/", file("Almaz_2..EXE", "a"), file("ПЕЩЕРА Ц.EXE", "b"), file("РП.COPY2.", "c"),
+      file("x", "d")});
+  ok({"put", "--rks", d, "/", file("GAME     COM.rks", std::string("\0\1\0\0Z\x5A\0", 7))});
+  ok({"mkdir", d, "Игры.1"});
+  std::vector<std::string> names;
+  for (const auto& e : listing(d)) names.push_back(e["name"]);
+  EXPECT_EQ(names, (std::vector<std::string>{"Almaz_2. EXE", "GAME     COM", "x", "Игры     1",
+                                             "ПЕЩЕРА Ц EXE", "РП.COPY2"}));
+  refused({"put", d, "/", file("TOOLONGNAME.BIN", "")}, 1, d);
+  refused({"put", d, "/", file("a:b", "")}, 1, d);  // would list as a~b
+  refused({"put", d, "/", file("Ъ", "")}, 1, d);    // no KOI-8 code
+  refused({"put", "--as", " A", d, "/", file("y", "")}, 1, d);
+  refused({"mv", d, "x", "A/B"}, 64, d);
+}
+
+TEST_F(Write, RefusalsLeaveTheImageAsItWas) {
+  const std::string d = path("d.odi");
+  ok({"new", d});
+  ok({"mkdir", "--date", "01.01.01", d, "DIR"});
+  ok({"put", "--date", "02.02.02", d, "DIR", file("F.BIN", "one")});
+  ok({"put", d, "/", file("F.BIN", "one")});
+  refused({"put", d, "/", file("F.BIN", "two")}, 1, d);  // name taken
+  refused({"put", d, "NODIR", path("F.BIN")}, 65, d);
+  refused({"rm", d, "NOFILE"}, 65, d);
+  refused({"mv", d, "DIR/NOFILE", "X"}, 65, d);
+  refused({"mv", d, "DIR", "F.BIN"}, 1, d);
+  refused({"mkdir", d, "DIR"}, 1, d);
+  refused({"rm", d, "DIR"}, 1, d);  // not empty
+  refused({"put", d, "/", file("BIG", std::string(65537, 'b'))}, 1, d);
+  refused({"put", "--start", "0xFFFF", d, "/", file("TWO", "ab")}, 1, d);
+  refused({"put", "--rks", d, "/", file("BAD.rks", "0123456789")}, 1, d);
+  // Several files go all together or not at all: 13 of 64 KB fill more than the disk.
+  std::vector<std::string> args{"put", d, "/"};
+  for (int i = 0; i < 13; ++i)
+    args.push_back(file("B" + std::to_string(i), std::string(65536, 'x')));
+  refused(args, 1, d);
+  args.resize(3);
+  for (int i = 0; i < 31; ++i) args.push_back(file("S" + std::to_string(i), "s"));
+  refused(args, 1, d);  // the root holds 32 entries
+  // Usage errors come before anything is read.
+  refused({"put", "--as", "A", d, "/", path("F.BIN"), path("S1")}, 64, d);
+  refused({"put", "--date", "32.01.99", d, "/", path("S1")}, 64, d);
+  refused({"put", "--rks", "--start", "0", d, "/", path("S1")}, 64, d);
+  refused({"put", "--codepage", "dos", d, "/", path("S1")}, 64, d);
+  refused({"put", d, "/", path("S1"), path("S1")}, 64, d);
+  refused({"put", d, "/", path("NOSUCH")}, 66, d);
+  refused({"put", path("none.odi"), "/", path("S1")}, 66, d);
+  // Damaged and blank disks take nothing.
+  const std::string bad = path("bad.odi");
+  damaged_disk().writeTo(bad);
+  refused({"put", bad, "/", path("S1")}, 1, bad);
+  EXPECT_NE(run_odi({"rm", bad, "GOOD.BIN"}).err.find("odi check"), std::string::npos);
+  const std::string blank = file("blank.odi", std::string(819200, '\xE5'));
+  refused({"mkdir", blank, "X"}, 1, blank);
+
+  // --force replaces a file, never a catalogue; the file's permissions and a link stay.
+  fs::permissions(d, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink(d, path("link.odi"));
+  ok({"put", "--force", path("link.odi"), "/", file("F.BIN", "two")});
+  EXPECT_EQ(ok({"cat", "--type", "bin", d, "F.BIN"}).out, "two");
+  EXPECT_TRUE(fs::is_symlink(path("link.odi")));
+  EXPECT_EQ(fs::status(d).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  refused({"put", "--force", d, "/", file("DIR", "")}, 1, d);
+  ok({"rm", "-r", d, "DIR"});
+}
+
+TEST_F(Write, SeveralEntriesAreFoundAgainAfterEachChange) {
+  const std::string d = path("d.odi");
+  ok({"new", d});
+  ok({"put", d, "/", file("A", "a"), file("B", "b"), file("C", "c"), file("D", "d")});
+  ok({"mkdir", d, "E"});
+  ok({"put", d, "E", path("A")});
+  // Rows as listed before the call: #0 is A and #2 is C, though removing A moves C up.
+  ok({"rm", "-r", d, "#0", "#2", "E"});
+  ok({"mv", d, "B", "Z"});
+  std::vector<std::string> names;
+  for (const auto& e : listing(d)) names.push_back(e["name"]);
+  EXPECT_EQ(names, (std::vector<std::string>{"D", "Z"}));
+  // CP/M: a user area with no files yet is named for put, and goes with its last file.
+  const std::string c = path("c.odi");
+  ok({"new", "--cpm", c});
+  ok({"mkdir", c, "USER 5"});
+  ok({"put", c, "USER 5", path("A")});
+  EXPECT_EQ(listing(c)[1]["path"], "USER 5/A");
+  refused({"mkdir", c, "GAMES"}, 1, c);
+  ok({"rm", c, "USER 5/A"});
+  EXPECT_TRUE(listing(c).empty());
+}
+
+// A real MX_DOS disk rebuilt through odi: every sound file cut out as rks and put back with its
+// date under catalogues made with theirs; the new disk lists the same names, kinds, sizes,
+// addresses, checksums and dates.
+TEST_F(Write, RealDisksRebuiltFileByFile) {
+  const char* where = std::getenv("ODI_REAL_DISKS");
+  if (where == nullptr || *where == '\0') GTEST_SKIP() << "ODI_REAL_DISKS is not set";
+  for (const std::string name : {"bst_mx.odi", "LafanG4.odi"}) {
+    SCOPED_TRACE(name);
+    const std::string real = (fs::path(where) / name).string(), copy = path(name);
+    std::set<std::string> damaged;
+    const auto report = nlohmann::json::parse(run_odi({"check", "--json", real}).out);
+    for (const auto& p : report["problems"]) damaged.insert(p["path"].get<std::string>());
+    ok({"new", copy});
+    ok({"extract", "-q", "--all", "--type", "rks", "-o", path("rks-" + name), real});
+    // A catalogue's address words mean nothing. Rows may differ: a name byte the listing shows
+    // otherwise ("/" as "_") comes back as what is shown, and sorts there.
+    auto fields = [](const nlohmann::json& e) {
+      std::vector<nlohmann::json> f{e["name"], e["kind"], e["size_kb"], e["date"]};
+      if (e["kind"] == "file") f.insert(f.end(), {e["start"], e["end"], e["checksum"]});
+      return f;
+    };
+    std::map<std::string, std::vector<nlohmann::json>> want;
+    for (const auto& e : listing(real)) {
+      const std::string p = e["path"], date = e["date"];
+      const std::string parent = p.substr(0, p.rfind('/') + 1), leaf = p.substr(parent.size());
+      if (e["kind"] == "catalogue") {
+        ok({"mkdir", "--date", date, copy, p});
+      } else if (damaged.count(p) == 0) {
+        // What extract wrote, as cat would; cat itself where a name became another on the PC.
+        fs::path out = dir_ / ("rks-" + name) / (p + ".rks");
+        if (!fs::exists(out)) out = file("f.rks", ok({"cat", "--type", "rks", real, p}).out);
+        ok({"put", "--rks", "--as", leaf, "--date", date, copy, "/" + parent, out.string()});
+      } else {  // left out: the catalogues above it hold that much less
+        for (size_t at = p.find('/'); at != std::string::npos; at = p.find('/', at + 1))
+          want[p.substr(0, at)][2] = want[p.substr(0, at)][2].get<int>() - e["size_kb"].get<int>();
+        continue;
+      }
+      want[p] = fields(e);
+    }
+    std::map<std::string, std::vector<nlohmann::json>> got;
+    for (const auto& e : listing(copy)) got[e["path"]] = fields(e);
+    for (const auto& [p, f] : want) EXPECT_EQ(got[p], f) << p;
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_EQ(ok({"check", copy}).out,
+              copy + ": note: no \"Dos_MX\" signature: a data disk (no system on track 0)\n");
+  }
+}
+
+}  // namespace
