@@ -42,6 +42,39 @@ def cpmcp(o):
     # cpmtools finds its disk definitions only in the current folder; one run copies every user area.
     return ["sh", "-c", f"cd '{diskdefs}' && cpmcp -f specmx '{cpm}' '0:*' '1:*' '2:*' '5:*' '{o}'"]
 
+# Putting 60 files (the full disk's bodies, as F00.BIN .. F59.BIN) into a new disk: odi on both
+# file systems, cpmcp into a CP/M image and mcopy into a FAT image (in place, not atomic), beside a
+# floor that reads the files and writes one image atomically. Each round starts from a fresh copy
+# of the empty image, made before the clock starts.
+put_src = tempfile.mkdtemp(dir=os.environ.get("BENCH_TMP"))
+probe = tempfile.mkdtemp()
+subprocess.run([odi, "extract", "--all", "-q", "--type", "bin", "-o", probe, one], check=True)
+bodies = sorted(os.path.join(d, f) for d, _, fs in os.walk(probe) for f in fs)
+put_files = []
+for i, b in enumerate(bodies):
+    put_files.append(os.path.join(put_src, f"F{i:02d}.BIN"))
+    shutil.copyfile(b, put_files[-1])
+shutil.rmtree(probe)
+put_bytes = sum(os.path.getsize(f) for f in put_files)
+empty = {}
+for kind, args in (("mx", []), ("cpm", ["--cpm"])):
+    empty[kind] = os.path.join(put_src, f"empty-{kind}.odi")
+    subprocess.run([odi, "new"] + args + [empty[kind]], check=True)
+# An MX_DOS catalogue holds 32 entries: the MX_DOS disk gets two catalogues, one put each.
+for cat in ("A", "B"):
+    subprocess.run([odi, "mkdir", empty["mx"], cat], check=True)
+half = len(put_files) // 2
+def two(first, second):
+    q = lambda args: " ".join(f"'{a}'" for a in args)
+    return ["sh", "-c", f"{q(first)} && {q(second)}"]
+empty["fat"] = os.path.join(put_src, "empty.fat")
+if shutil.which("mformat"):
+    subprocess.run(["mformat", "-C", "-f", "1440", "-i", empty["fat"], "::"], check=True)
+
+def fresh(kind, o):
+    shutil.copyfile(empty[kind], os.path.join(o, "disk.img"))
+    return os.path.join(o, "disk.img")
+
 def out_dir():
     return tempfile.mkdtemp(dir=os.environ.get("BENCH_TMP"))
 
@@ -58,6 +91,12 @@ tasks = {
     "extract --all --type bin, CP/M disk": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-o", o, cpm], 1),
     "floor, CP/M disk": (lambda o: [floor, "--files", str(cpm_files), "--bytes", str(cpm_bytes), o, cpm], 1),
     "cpmcp, CP/M disk (cpmtools)": (cpmcp, 1),
+    "put 60 files, new MX_DOS disk (2 runs)": (lambda o: two([odi, "put", f"{o}/disk.img", "A"] + put_files[:half], [odi, "put", f"{o}/disk.img", "B"] + put_files[half:]), 1, "mx"),
+    "floor (put, 2 runs)": (lambda o: two([floor, "--put", f"{o}/disk.img"] + put_files[:half], [floor, "--put", f"{o}/disk.img"] + put_files[half:]), 1, "mx"),
+    "put 60 files, new CP/M disk": (lambda o: [odi, "put", os.path.join(o, "disk.img"), "/"] + put_files, 1, "cpm"),
+    "floor (put)": (lambda o: [floor, "--put", os.path.join(o, "disk.img")] + put_files, 1, "mx"),
+    "cpmcp 60 files (cpmtools)": (lambda o: ["sh", "-c", f"cd '{diskdefs}' && cpmcp -f specmx '{o}/disk.img' " + " ".join(put_files) + " 0:"], 1, "cpm"),
+    "mcopy 60 files into FAT (in place)": (lambda o: ["mcopy", "-i", os.path.join(o, "disk.img")] + put_files + ["::"], 1, "fat"),
 }
 pairs = [
     ("extract --all --type bin, 1 disk", "floor, 1 disk", 1.0),
@@ -67,8 +106,15 @@ pairs = [
     ("ls -R, 1 disk", "floor --read-only, 1 disk", 1.0),
     ("extract --all --type bin, CP/M disk", "floor, CP/M disk", 1.1),
 ]
+pairs += [
+    ("put 60 files, new MX_DOS disk (2 runs)", "floor (put, 2 runs)", 1.0),
+    ("put 60 files, new CP/M disk", "floor (put)", 1.0),
+]
 if shutil.which("cpmcp"):
     pairs.append(("cpmcp, CP/M disk (cpmtools)", "floor, CP/M disk", None))
+    pairs.append(("cpmcp 60 files (cpmtools)", "floor (put)", None))
+if shutil.which("mformat") and shutil.which("mcopy"):
+    pairs.append(("mcopy 60 files into FAT (in place)", "floor (put)", None))
 # Each task alternates with its own floor, round by round; a pair's output folders are made
 # before and removed after the timed run, so the file system's clean-up of one task does not land
 # in the other's time.
@@ -77,8 +123,10 @@ for task, base, _ in pairs:
     n = rounds if "disks" not in task else max(3, rounds // 3)
     for _ in range(n):
         for name in (task, base):
-            cmd, per = tasks[name]
+            cmd, per, *prep = tasks[name]
             o = out_dir()
+            if prep:
+                fresh(prep[0], o)
             subprocess.run(["sync"])
             t0 = time.perf_counter()
             subprocess.run(cmd(o), check=True, stdout=subprocess.DEVNULL)
@@ -87,7 +135,7 @@ for task, base, _ in pairs:
 
 med = {k: statistics.median(v) for k, v in times.items()}
 print(f"one disk: {nfiles} files, {nbytes} bytes (bin), {txt_bytes} bytes (txt); {rounds} rounds")
-print(f"CP/M disk: {cpm_files} files, {cpm_bytes} bytes (bin)")
+print(f"CP/M disk: {cpm_files} files, {cpm_bytes} bytes (bin); put: {len(put_files)} files, {put_bytes} bytes")
 print(f"{'task':62} {'ms/image':>9} {'floor':>9} {'ratio':>6} {'target':>7}")
 for task, base, target in pairs:
     r = med[task] / med[base]

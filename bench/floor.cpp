@@ -3,6 +3,9 @@
 // OUT/<image name> and writes FILES files of TOTAL bytes in all, taken from the image bytes.
 // No parsing, no conversion.
 //   odi-floor [--read-only] [--files N] [--bytes TOTAL] OUT IMAGE...
+// The floor of a put: read each FILE once, then write one 819200-byte IMAGE atomically (a
+// temporary file beside it, fsync, rename), as `odi put` must.
+//   odi-floor --put IMAGE FILE...
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +16,29 @@
 #include <string>
 #include <vector>
 
+static int put_floor(int argc, char** argv) {
+  std::string image(819200, '\xE5');
+  std::vector<char> buf;
+  for (int i = 3; i < argc; ++i) {
+    const int fd = open(argv[i], O_RDONLY);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) return 1;
+    buf.resize(static_cast<size_t>(st.st_size));
+    const ssize_t got = read(fd, buf.data(), buf.size());
+    close(fd);
+    if (got < 0) return 1;
+    image[static_cast<size_t>(i) % image.size()] = got > 0 ? buf[0] : '\0';
+  }
+  const std::string tmp = std::string(argv[2]) + ".tmp";
+  const int o = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (o < 0 || write(o, image.data(), image.size()) != static_cast<ssize_t>(image.size()) ||
+      fsync(o) != 0 || close(o) != 0)
+    return 1;
+  return rename(tmp.c_str(), argv[2]) == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+  if (argc >= 3 && !std::strcmp(argv[1], "--put")) return put_floor(argc, argv);
   bool read_only = false;
   long files = 60;
   long total = 768000;

@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/deps.sh
+# Peers measured beside odi: cpmtools (in the deps) and mtools.
+command -v mcopy >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq mtools
 command -v python3 >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3
 
 cmake --preset bench >/dev/null

@@ -64,8 +64,9 @@ void print_table(const std::vector<std::vector<std::string>>& rows) {
   for (const auto& r : rows) line(r);
 }
 
-std::vector<std::string> table_row(const FileSystem& disk, const Entry& e, int row,
+std::vector<std::string> table_row(const FileSystem& disk, const Entry& listed, int row,
                                    const std::string& today) {
+  const Entry e = disk.complete(listed);
   const Record& rec = e.rec;
   const bool file = rec.is_file();
   std::string name = cp1251_to_utf8(NAM_WIN(rec.name_field()));
@@ -126,7 +127,8 @@ int cmd_ls(const LsArgs& a) {
   if (a.json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     walk_tree(fsys, *start, a.recursive, [&](const Visit& v) {
-      const Record& rec = v.entry.rec;
+      const Entry full = fsys.complete(v.entry);
+      const Record& rec = full.rec;
       nlohmann::ordered_json e;
       e["path"] = joined(v.path);
       e["ref"] = v.ref;
@@ -146,7 +148,7 @@ int cmd_ls(const LsArgs& a) {
       e["start"] = rec.start();
       e["end"] = rec.end();
       e["checksum"] = rec.checksum();
-      const auto ok = checksum_ok(fsys, v.entry);
+      const auto ok = checksum_ok(fsys, full);
       e["checksum_ok"] = ok ? nlohmann::ordered_json(*ok) : nlohmann::ordered_json(nullptr);
       list.push_back(std::move(e));
     });

@@ -82,7 +82,9 @@ CopyResult COPY_BUF(const FileSystem& fs, const Entry& e, const Options& opt,
     r.BUF_FIL = texts::err_too_large();
     return r;
   }
-  return copy_walk(fs.image(), fs.walk(e), e.rec, opt, dat_txt, fs.text_stops_at_eof_mark());
+  // Only the rks frame carries the checksum; the other forms need not read the body for it.
+  const Record rec = opt.rks ? fs.complete(e).rec : e.rec;
+  return copy_walk(fs.image(), fs.walk(e), rec, opt, dat_txt, fs.text_stops_at_eof_mark());
 }
 
 std::string DAMP_TXT(std::string_view buf, bool win) {

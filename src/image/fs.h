@@ -71,6 +71,10 @@ class FileSystem {
 
   // The rows of the catalogue at `where`, in the order the list shows them.
   virtual std::vector<Entry> list(Location where) const = 0;
+  // The entry with what a listing leaves out because it costs a read of the body: CP/M keeps no
+  // checksum, so its rows get the monitor's sum only here. Whatever shows or copies the checksum
+  // (the rks frame, odi ls) takes the entry through this first.
+  virtual Entry complete(const Entry& e) const { return e; }
   // The pieces of a file's body in order, and why a read stopped (ERR_COP codes of chain.h).
   virtual ChainWalk walk(const Entry& e) const = 0;
   // A text ends at its first 1Ah (CP/M fills the last record after it).

@@ -5,6 +5,28 @@
 
 namespace odi {
 
+namespace {
+std::string& spare() {
+  thread_local std::string buffer;
+  return buffer;
+}
+}  // namespace
+
+std::string copy_for_change(const std::string& image) {
+  std::string copy = std::move(spare());
+  copy.assign(image);
+  return copy;
+}
+
+void hand_back(std::string& image, std::string&& changed) {
+  image.swap(changed);
+  give_back(std::move(changed));
+}
+
+void give_back(std::string&& unused) {
+  if (unused.capacity() > spare().capacity()) spare() = std::move(unused);
+}
+
 std::unique_ptr<DiskWriter> writer_for(FsKind kind) {
   switch (kind) {
     case FsKind::MxDos:

@@ -58,6 +58,13 @@ class DiskWriter {
                                    std::string_view name8, std::string_view ext3) const = 0;
 };
 
+// The copy of an image a writer changes, and the way back. A refusal found half way leaves the
+// caller's bytes alone; the buffer of the bytes a change replaces is kept for the next copy, so
+// a batch of puts does not ask the system for 800 KB of fresh memory each time.
+std::string copy_for_change(const std::string& image);
+void hand_back(std::string& image, std::string&& changed);  // image = changed
+void give_back(std::string&& unused);                       // a copy no longer needed
+
 // The writer of a file system; nothing for a blank or unknown disk (make one with new_disk).
 std::unique_ptr<DiskWriter> writer_for(FsKind kind);
 

@@ -184,10 +184,16 @@ Entry CpmFs::make_entry(const File& f, int index) const {
   r.b[0x19] = 0x01;
   r.b[0x1A] = static_cast<unsigned char>(end & 0xFF);
   r.b[0x1B] = static_cast<unsigned char>(end >> 8);
-  const std::uint16_t sum = monitor_checksum(body(e));
-  r.b[0x1C] = static_cast<unsigned char>(sum & 0xFF);
-  r.b[0x1D] = static_cast<unsigned char>(sum >> 8);
   return e;
+}
+
+Entry CpmFs::complete(const Entry& e) const {
+  Entry full = e;
+  if (!e.is_file()) return full;
+  const std::uint16_t sum = monitor_checksum(body(e));
+  full.rec.b[0x1C] = static_cast<unsigned char>(sum & 0xFF);
+  full.rec.b[0x1D] = static_cast<unsigned char>(sum >> 8);
+  return full;
 }
 
 Entry CpmFs::make_user_row(int user, std::int64_t kb) {

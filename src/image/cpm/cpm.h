@@ -87,6 +87,7 @@ class CpmFs : public FileSystem {
   std::string root_name() const override { return "CPM"; }
   Location root() const override { return 0; }
   std::vector<Entry> list(Location where) const override;
+  Entry complete(const Entry& e) const override;
   ChainWalk walk(const Entry& e) const override;
   bool text_stops_at_eof_mark() const override { return true; }
   std::string place(const Entry& e) const override;

@@ -59,8 +59,11 @@ std::string key_of(const Entry& e) {
 // parameter block a consistent one, so the directory and every block up to DSM lie inside it.
 class Disk {
  public:
-  Disk(std::string bytes, const Dpb& d) : b_(std::move(bytes)), d_(d) {}
-  std::string take() { return std::move(b_); }
+  Disk(const std::string& bytes, const Dpb& d) : b_(copy_for_change(bytes)), d_(d) {}
+  Disk(const Disk&) = delete;
+  Disk& operator=(const Disk&) = delete;
+  ~Disk() { give_back(std::move(b_)); }
+  void hand_back(std::string& image) { odi::hand_back(image, std::move(b_)); }
 
   int entry_count() const { return d_.drm + 1; }
   DirEntry entry(int i) const {
@@ -320,7 +323,7 @@ WriteResult CpmWriter::put_file(std::string& image, const CatalogueStack& where,
     }
     d.put(entries[static_cast<size_t>(k)], e);
   }
-  image = d.take();
+  d.hand_back(image);
   return {0, {}, row_of(image, t.user, *key)};
 }
 
@@ -361,7 +364,7 @@ WriteResult CpmWriter::remove_entry(std::string& image, const CatalogueStack& wh
     }
     for (int i : d.user_entries(u)) d.erase(i);
   }
-  image = d.take();
+  d.hand_back(image);
   return {};
 }
 
@@ -389,7 +392,7 @@ WriteResult CpmWriter::rename_entry(std::string& image, const CatalogueStack& wh
           static_cast<unsigned char>((x.b[1 + j] & 0x80) | static_cast<unsigned char>((*key)[j]));
     d.put(i, x);
   }
-  image = d.take();
+  d.hand_back(image);
   return {0, {}, row_of(image, t.user, *key)};
 }
 

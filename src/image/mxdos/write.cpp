@@ -128,10 +128,13 @@ std::vector<Record> entries_of(const Image& img, std::int64_t cat) {
 // (the callers check the size first and only ever touch sectors 0..799).
 class Disk {
  public:
-  explicit Disk(std::string bytes) : b_(std::move(bytes)) {}
+  explicit Disk(const std::string& bytes) : b_(copy_for_change(bytes)) {}
+  Disk(const Disk&) = delete;
+  Disk& operator=(const Disk&) = delete;
+  ~Disk() { give_back(std::move(b_)); }
   Image view() const { return Image(b_); }
   std::int64_t size() const { return static_cast<std::int64_t>(b_.size()); }
-  std::string take() { return std::move(b_); }
+  void hand_back(std::string& image) { odi::hand_back(image, std::move(b_)); }
 
   unsigned char at(std::int64_t off) const { return static_cast<unsigned char>(b_[pos(off)]); }
   void set(std::int64_t off, unsigned char c) { b_[pos(off)] = static_cast<char>(c); }
@@ -434,7 +437,7 @@ WriteResult put_file(std::string& image, const CatalogueStack& where, const NewF
   set_word(r, 0x1C, f.checksum.value_or(monitor_checksum(f.body)));
   const int row = insert_sorted(d, b.target, b.recs, r);
   add_size(d, b.target, n);
-  image = d.take();
+  d.hand_back(image);
   return {0, {}, row};
 }
 
@@ -463,7 +466,7 @@ WriteResult make_catalogue(std::string& image, const CatalogueStack& where, std:
   d.put(offset_of(k), kSelfRow, r);
   d.set_cell(k, kCatalogueCell, 0);
   const int row = insert_sorted(d, b.target, b.recs, r);
-  image = d.take();
+  d.hand_back(image);
   return {0, {}, row};
 }
 
@@ -473,7 +476,7 @@ WriteResult remove_entry(std::string& image, const CatalogueStack& where, int ro
   if (!b.result.ok()) return b.result;
   if (auto e = entry_at(b, row); !e.ok()) return e;
   if (auto r = remove_at(d, b.target, b.recs, row, recursive); !r.ok()) return r;
-  image = d.take();
+  d.hand_back(image);
   return {};
 }
 
@@ -505,7 +508,7 @@ WriteResult rename_entry(std::string& image, const CatalogueStack& where, int ro
   const size_t at = sorted_place(b.recs, *field);
   b.recs.insert(b.recs.begin() + static_cast<std::ptrdiff_t>(at), r);
   d.write_list(b.target.pos, b.recs);
-  image = d.take();
+  d.hand_back(image);
   return {0, {}, static_cast<int>(at)};
 }
 
