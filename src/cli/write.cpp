@@ -189,6 +189,7 @@ class Edit {
     }
     if (bytes_ == original_) return kExitOk;  // nothing changed (CP/M: mkdir "USER n")
     AtomicWrite how;
+    how.durable = true;
     how.perms = perms_;
     if (FsStatus s = replace_file(target_, bytes_, how); !s.ok())
       return fail(kExitNoImage, "cannot write: " + s.error + "; the image is as it was");
@@ -326,6 +327,7 @@ int cmd_new(const NewArgs& a) {
     return kExitProblem;
   }
   AtomicWrite how;
+  how.durable = true;
   how.no_clobber = !a.force;
   if (fs::is_regular_file(st)) how.perms = st.permissions();
   if (FsStatus s = replace_file(*target, bytes, how); !s.ok()) {

@@ -129,14 +129,14 @@ FsStatus write_file_atomic(const fs::path& path, std::string_view bytes, const A
   int err = write_all(fd, bytes);
   if (err == 0 && how.perms && ::fchmod(fd, static_cast<mode_t>(*how.perms & fs::perms::mask)) != 0)
     err = errno;
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (err == 0 && how.durable && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0) err = take_place(tmp, path, how.no_clobber);
   if (err != 0) {
     ::unlink(tmp.c_str());
     return {errno_text(err, path)};
   }
-  sync_folder(path);
+  if (how.durable) sync_folder(path);
   return {};
 }
 

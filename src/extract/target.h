@@ -46,12 +46,15 @@ FsStatus make_target_dirs(const fs::path& root, const CatalogueStack& stack);
 struct AtomicWrite {
   std::optional<fs::perms> perms;  // the new file's permissions; by default 0666 less the umask
   bool no_clobber = false;         // an existing target is an error (EEXIST), left as it was
+  // Flush the file before the rename and the folder after it, so that even a crash leaves the
+  // old file or the new one. A disk image asks for it; a copy out of an image does not (it can
+  // be made again, and a flush for each of thousands of extracted files costs minutes on a disk).
+  bool durable = false;
 };
 
-// Writes `bytes` to `path` atomically: a temporary file in the same folder, flushed to the disk,
-// then renamed over the target, then the folder flushed. A reader sees the old file or the
-// complete new one, never a part, even after a crash; on any failure the temporary file is
-// removed and the target is as it was.
+// Writes `bytes` to `path` atomically: a temporary file in the same folder, then renamed over the
+// target. A reader sees the old file or the complete new one, never a part; on any failure the
+// temporary file is removed and the target is as it was.
 FsStatus write_file_atomic(const fs::path& path, std::string_view bytes,
                            const AtomicWrite& how = {});
 
