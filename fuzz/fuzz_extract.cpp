@@ -8,31 +8,14 @@
 
 namespace {
 
+// bin, rks, txt for Windows, txt for DOS from KOI-7, txt for Windows from KOI-7 only, plain txt.
 odi::Options form(int i) {
+  static const char* const forms[] = {"b", "r", "tw", "td7", "tw7-", "t"};
+  const std::string f = forms[i];
   odi::Options o;
-  o.txt = false;
-  o.win = false;
-  switch (i) {
-    case 0:
-      o.bin = true;
-      break;
-    case 1:
-      o.rks = true;
-      break;
-    case 2:
-      o.txt = o.win = true;
-      break;
-    case 3:
-      o.txt = o.dos = o.koi7 = true;
-      break;
-    case 4:
-      o.txt = o.win = o.koi7 = true;
-      o.koi8 = false;
-      break;
-    default:
-      o.txt = true;
-      break;  // no code page
-  }
+  o.bin = f[0] == 'b', o.rks = f[0] == 'r', o.txt = f[0] == 't';
+  o.win = f.find('w') != std::string::npos, o.dos = f.find('d') != std::string::npos;
+  o.koi7 = f.find('7') != std::string::npos, o.koi8 = f.find('-') == std::string::npos;
   return o;
 }
 
@@ -58,22 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int f = 0; f < 6; ++f) {
       const odi::Options o = form(f);
       const odi::CopyResult r = odi::COPY_BUF(img, rec, o, dat);
-      const bool is_error_text = r.BUF_FIL == odi::texts::err_catalogue() ||
-                                 r.BUF_FIL == odi::texts::err_fat() ||
-                                 r.BUF_FIL == odi::texts::err_read();
       if (r.ERR_COP != 0) {
-        FUZZ_CHECK(is_error_text);
+        FUZZ_CHECK(r.BUF_FIL == odi::texts::err_catalogue() || r.BUF_FIL == odi::texts::err_fat() ||
+                   r.BUF_FIL == odi::texts::err_read());
       } else {
         // Each sector is read once at most: 800 sectors of 1024 bytes, and the image itself.
         const size_t body = std::min<size_t>(800, rec.size_kb()) * 1024;
-        size_t bound = body + 6;
-        if (o.txt) bound = body * 5 + 64 + dat.size() + 6;
-        FUZZ_CHECK(r.BUF_FIL.size() <= bound);
-        if (o.txt && rec.size_kb() > 0) {
-          const std::string tail = "\r\nData: " + dat;
-          FUZZ_CHECK(r.BUF_FIL.size() >= tail.size() &&
-                     r.BUF_FIL.compare(r.BUF_FIL.size() - tail.size(), tail.size(), tail) == 0);
-        }
+        FUZZ_CHECK(r.BUF_FIL.size() <= (o.txt ? body * 5 + 64 + dat.size() : body) + 6);
+        if (o.txt && rec.size_kb() > 0)
+          FUZZ_CHECK(std::string_view(r.BUF_FIL).ends_with("\r\nData: " + dat));
         if (rec.size_kb() == 0) FUZZ_CHECK(r.BUF_FIL.empty());
       }
       check_dump(odi::DAMP_TXT(r.BUF_FIL, o.win));

@@ -25,42 +25,31 @@ namespace {
 
 class Browse : public ::testing::Test {
  protected:
-  void SetUp() override {
-    disk_ = nested_disk();
-    image_ = (dir_ / "nested.odi").string();
-    disk_.writeTo(image_);
-  }
-  // The record of `row` in the catalogue at `pos` of the disk.
-  odi::Record record(std::int64_t pos, int row) const {
-    return odi::read_catalogue(odi::Image(disk_.image()), pos).at(static_cast<size_t>(row));
-  }
-  std::string copy_buf(const odi::Record& rec, const odi::Options& opt) const {
-    return odi::COPY_BUF(odi::Image(disk_.image()), rec, opt, odi::FIL_DAT(rec, odi::today_text()))
-        .BUF_FIL;
+  void SetUp() override { disk_.writeTo(image_); }
+  nlohmann::json ls_json() const {
+    return nlohmann::json::parse(run_odi({"ls", "--json", "-R", image_}).out);
   }
 
   TempDir dir_;
-  DiskBuilder disk_;
-  std::string image_;
+  DiskBuilder disk_ = nested_disk();
+  std::string image_ = (dir_ / "nested.odi").string();
 };
 
-TEST_F(Browse, InfoShowsVersionAndDiskName) {
-  const Result r = run_odi({"info", image_});
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.out, "version: Dos_MX V3.6\ndisk name: WORK\nfile system: MX_DOS\n");
-  EXPECT_EQ(r.err, "");
+// The options the window's boxes give: type b(in), r(ks) or t(xt); code page w, d or none.
+odi::Options form(char type, char cp, bool koi8 = true, bool koi7 = false) {
+  odi::Options o;
+  o.bin = type == 'b', o.rks = type == 'r', o.txt = type == 't';
+  o.win = cp == 'w', o.dos = cp == 'd', o.koi8 = koi8, o.koi7 = koi7;
+  return o;
 }
 
-TEST_F(Browse, LsTableOfTheRootAndOfACatalogue) {
-  const Result r = run_odi({"ls", image_});
-  EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.out, ROOT_TABLE);
-  const Result sub = run_odi({"ls", image_, "ИГРЫ"});
-  EXPECT_EQ(sub.rc, 0);
-  EXPECT_EQ(sub.out, GAMES_TABLE);
-}
-
-TEST_F(Browse, LsRecursiveTable) {
+TEST_F(Browse, InfoAndLsTables) {
+  const Result info = run_odi({"info", image_});
+  EXPECT_EQ(info.rc, 0);
+  EXPECT_EQ(info.out, "version: Dos_MX V3.6\ndisk name: WORK\nfile system: MX_DOS\n");
+  EXPECT_EQ(info.err, "");
+  EXPECT_EQ(run_odi({"ls", image_}).out, ROOT_TABLE);
+  EXPECT_EQ(run_odi({"ls", image_, "ИГРЫ"}).out, GAMES_TABLE);
   const Result r = run_odi({"ls", "-R", image_});
   EXPECT_EQ(r.rc, 0);
   EXPECT_EQ(r.out, "/:\n" ROOT_TABLE "\nИГРЫ:\n" GAMES_TABLE
@@ -70,144 +59,104 @@ TEST_F(Browse, LsRecursiveTable) {
 }
 
 TEST_F(Browse, LsJsonRecursive) {
-  const Result r = run_odi({"ls", "--json", "-R", image_});
-  ASSERT_EQ(r.rc, 0) << r.err;
-  const auto j = nlohmann::json::parse(r.out);
+  const auto j = ls_json();
   std::vector<std::string> paths;
   for (const auto& e : j) paths.push_back(e["path"]);
   // The self-records in slot 31 stand after a gap: never listed, never followed.
   EXPECT_EQ(paths, (std::vector<std::string>{"README   TXT", "ИГРЫ", "ИГРЫ/TETRIS   COM",
                                              "ИГРЫ/OLD", "ИГРЫ/OLD/DEEP     TXT", "BIN2     DAT"}));
-  const auto& tetris = j[2];
-  EXPECT_EQ(tetris["row"], 0);
-  EXPECT_EQ(tetris["text"], "TETRIS   COM 3K");
-  EXPECT_EQ(tetris["name"], "TETRIS   COM");
-  EXPECT_EQ(tetris["kind"], "file");
-  EXPECT_EQ(tetris["size_kb"], 3);
-  EXPECT_EQ(tetris["date"], "03.10.93");
-  EXPECT_EQ(tetris["start"], 0x9000);
-  EXPECT_EQ(tetris["end"], 0x9000 + 2499);
-  EXPECT_EQ(tetris["checksum_ok"], true);
-  EXPECT_TRUE(j[1]["checksum_ok"].is_null());
+  EXPECT_EQ(j[2], nlohmann::json::parse(R"({"path": "ИГРЫ/TETRIS   COM", "ref": "#1/#0", "row": 0,
+      "text": "TETRIS   COM 3K", "name": "TETRIS   COM", "kind": "file", "size_kb": 3,
+      "bytes": 2500, "date": "03.10.93", "first_sector": 6, "first_track": 1, "start": 36864, "end": 39363,
+      "checksum": 54870, "checksum_ok": true})"));
   EXPECT_EQ(j[1]["kind"], "catalogue");
-  // ИГРЫ is the second entry the disk was given.
-  EXPECT_EQ(j[1]["first_track"].get<int>() * 10 + j[1]["first_sector"].get<int>() - 1,
-            disk_.catalogueSector(Cat{{2}}));
+  EXPECT_TRUE(j[1]["checksum_ok"].is_null());
 }
 
-TEST_F(Browse, LsRecursiveNeverEntersACatalogueOnItsPath) {
+TEST_F(Browse, LsRecursiveStopsOnItsPathAndAtLevelTen) {
   // OLD lists a record of ИГРЫ, its parent: -R shows it and goes no further.
-  const auto games = odi::read_catalogue(odi::Image(disk_.image()), 0x3000).at(1);
-  std::string up(games.raw());
+  const std::string up(odi::read_catalogue(odi::Image(disk_.image()), 0x3000).at(1).raw());
   disk_.addRawRecord(Cat{{4}}, up);  // OLD: the fourth entry added
   disk_.writeTo(image_);
-  const Result r = run_odi({"ls", "--json", "-R", image_});
-  ASSERT_EQ(r.rc, 0);
-  const auto j = nlohmann::json::parse(r.out);
+  auto j = ls_json();
   ASSERT_EQ(j.size(), 7u);
   EXPECT_EQ(j[5]["path"], "ИГРЫ/OLD/ИГРЫ");
-}
-
-TEST_F(Browse, LsRecursiveStopsAtLevelTen) {
+  // Levels 1..10 are entered and listed; the record of level 11 shows in level 10, unopened.
   DiskBuilder deep;
   Cat c = deep.root();
   for (int i = 0; i < 12; ++i) c = deep.addCatalogue(c, "L" + std::to_string(i));
   deep.writeTo(image_);
-  const auto j = nlohmann::json::parse(run_odi({"ls", "--json", "-R", image_}).out);
-  // Levels 1..10 are entered and listed; the record of level 11 shows in level 10, unopened.
+  j = ls_json();
   ASSERT_EQ(j.size(), 11u);
   EXPECT_EQ(j.back()["path"], "L0/L1/L2/L3/L4/L5/L6/L7/L8/L9/L10");
 }
 
-TEST_F(Browse, CatGivesWhatCopyBufBuildsInEveryForm) {
-  const odi::Record readme = record(0x3000, 0);
-  struct Form {
-    std::vector<std::string> flags;
-    odi::Options opt;
+TEST_F(Browse, CatGivesWhatCopyBufBuildsInEachFormAndByEachName) {
+  const odi::Record readme = odi::read_catalogue(odi::Image(disk_.image()), 0x3000).at(0);
+  const std::vector<std::pair<std::vector<std::string>, odi::Options>> forms = {
+      {{}, form('t', 'w')},
+      {{"--codepage", "none", "--koi7"}, form('t', 'n', true, true)},
+      {{"--dump", "--type", "txt", "--codepage", "dos", "--no-koi8", "--koi7"},
+       form('t', 'd', false, true)},
+      {{"--type", "bin"}, form('b', 'w')},
+      {{"--type", "rks"}, form('r', 'w')},
   };
-  odi::Options txt_dos;
-  txt_dos.win = false, txt_dos.dos = true;
-  odi::Options txt_none;
-  txt_none.win = false;
-  odi::Options koi7 = txt_dos;
-  koi7.koi8 = false, koi7.koi7 = true;
-  odi::Options both;
-  both.koi7 = true;
-  odi::Options bin, rom, rks;
-  bin.txt = rom.txt = rks.txt = false;
-  bin.bin = rom.rom = rks.rks = true;
-  const std::vector<Form> forms = {
-      {{}, odi::Options{}},
-      {{"--type", "txt", "--codepage", "dos"}, txt_dos},
-      {{"--codepage", "none"}, txt_none},
-      {{"--codepage", "dos", "--no-koi8", "--koi7"}, koi7},
-      {{"--koi7"}, both},
-      {{"--type", "bin"}, bin},
-      {{"--type", "rom"}, rom},
-      {{"--type", "rks"}, rks},
-  };
-  for (const Form& f : forms) {
+  for (const auto& [flags, opt] : forms) {
     std::vector<std::string> args = {"cat"};
-    args.insert(args.end(), f.flags.begin(), f.flags.end());
+    args.insert(args.end(), flags.begin(), flags.end());
     args.insert(args.end(), {image_, "README.TXT"});
     const Result r = run_odi(args);
     EXPECT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(r.out, copy_buf(readme, f.opt)) << testing::PrintToString(f.flags);
-    args.insert(args.begin() + 1, "--dump");
-    EXPECT_EQ(run_odi(args).out, odi::DAMP_TXT(copy_buf(readme, f.opt), f.opt.win));
+    const std::string want =
+        odi::COPY_BUF(odi::Image(disk_.image()), readme, opt, odi::FIL_DAT(readme, "")).BUF_FIL;
+    EXPECT_EQ(r.out, !flags.empty() && flags[0] == "--dump" ? odi::DAMP_TXT(want, false) : want)
+        << testing::PrintToString(flags);
   }
-}
-
-TEST_F(Browse, CatNamesEntriesInEachWay) {
   const std::string deep = run_odi({"cat", "--type", "bin", image_, "ИГРЫ/OLD/DEEP     TXT"}).out;
   EXPECT_FALSE(deep.empty());
   for (const std::string name :
-       {"ИГРЫ/OLD/DEEP.TXT", "#1/#1/#0", "ИГРЫ/old/deep.txt", "/ИГРЫ//OLD/#0"}) {
-    const Result r = run_odi({"cat", "--type", "bin", image_, name});
-    EXPECT_EQ(r.rc, 0) << name << ": " << r.err;
-    EXPECT_EQ(r.out, deep) << name;
-  }
+       {"ИГРЫ/OLD/DEEP.TXT", "#1/#1/#0", "ИГРЫ/old/deep.txt", "/ИГРЫ//OLD/#0"})
+    EXPECT_EQ(run_odi({"cat", "--type", "bin", image_, name}).out, deep) << name;
 }
 
 TEST_F(Browse, ExitStatuses) {
-  EXPECT_EQ(run_odi({}).rc, 64);
-  EXPECT_EQ(run_odi({"frobnicate"}).rc, 64);
-  EXPECT_EQ(run_odi({"cat", image_}).rc, 64);
-  EXPECT_EQ(run_odi({"cat", "--type", "exe", image_, "#0"}).rc, 64);
+  const std::string none = (dir_ / "none.odi").string();
+  const std::vector<std::pair<std::vector<std::string>, int>> runs = {
+      {{}, 64},
+      {{"cat", "--type", "exe", image_, "#0"}, 64},
+      {{"cat", image_, "NOPE.TXT"}, 65},
+      {{"cat", image_, "ИГРЫ"}, 65},  // a catalogue is not a file
+      {{"cat", image_, "#3"}, 65},    // one past the last row
+      {{"ls", image_, "README.TXT"}, 65},
+      {{"ls", dir_.path().string()}, 66},
+      {{"cat", none, "#0"}, 66},
+      {{"extract", "--help"}, 0},
+  };
+  for (const auto& [args, rc] : runs)
+    EXPECT_EQ(run_odi(args).rc, rc) << testing::PrintToString(args);
   const Result both_off = run_odi({"cat", "--no-koi8", image_, "#0"});
   EXPECT_EQ(both_off.rc, 64);
   EXPECT_NE(both_off.err.find("koi"), std::string::npos);
-  EXPECT_EQ(run_odi({"cat", image_, "NOPE.TXT"}).rc, 65);
-  EXPECT_EQ(run_odi({"cat", image_, "ИГРЫ"}).rc, 65);  // a catalogue is not a file
-  EXPECT_EQ(run_odi({"cat", image_, "#9"}).rc, 65);
-  EXPECT_EQ(run_odi({"ls", image_, "README.TXT"}).rc, 65);
-  const Result missing = run_odi({"info", (dir_ / "none.odi").string()});
+  const Result missing = run_odi({"info", none});
   EXPECT_EQ(missing.rc, 66);
   EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
-  EXPECT_EQ(run_odi({"ls", dir_.path().string()}).rc, 66);
-  EXPECT_EQ(run_odi({"cat", (dir_ / "none.odi").string(), "#0"}).rc, 66);
-  EXPECT_EQ(run_odi({"--help"}).rc, 0);
-  EXPECT_EQ(run_odi({"extract", "--help"}).rc, 0);
   EXPECT_EQ(run_odi({"--version"}).out.rfind("odi ", 0), 0u);
-}
 
-TEST_F(Browse, CatExitsWithTheErrorCodeOfTheCopy) {
+  // cat of a damaged entry: the error text, and the copy's error code as the status.
   damaged_disk().writeTo(image_);
   Result r = run_odi({"cat", image_, "BROKEN.BIN"});
   EXPECT_EQ(r.rc, 2);
   EXPECT_EQ(r.out, cp1251("ОШИБКА  FATа"));
   EXPECT_NE(r.err.find("BROKEN   BIN"), std::string::npos);
-
   DiskBuilder first = nested_disk();
-  first.pokeByte(0x3000 + odibuild::rec::kSector, 0);
+  first.pokeByte(0x3000 + rec::kSector, 0);
   first.writeTo(image_);
   r = run_odi({"cat", image_, "#0"});
   EXPECT_EQ(r.rc, 1);
   EXPECT_EQ(r.out, cp1251("ОШИБКА  в заголовке каталога"));
-
-  DiskBuilder shortened = nested_disk();
-  shortened.truncate(0x3400 + 10);  // the README's one sector is cut short
-  shortened.writeTo(image_);
+  first.truncate(0x3400 + 10);  // the README's one sector is cut short
+  first.pokeByte(0x3000 + rec::kSector, 4);
+  first.writeTo(image_);
   EXPECT_EQ(run_odi({"cat", image_, "#0"}).rc, 3);
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -14,32 +15,11 @@ using namespace odibuild;
 
 namespace {
 
-// The names the window's copy gives the nested disk's files, as txt (the default form).
-const std::vector<std::pair<std::string, std::string>> kNestedFiles = {
-    {"README   TXT.txt", "README.TXT"},
-    {"BIN2     DAT.txt", "BIN2.DAT"},
-    {"ИГРЫ/TETRIS   COM.txt", "ИГРЫ/TETRIS.COM"},
-    {"ИГРЫ/OLD/DEEP     TXT.txt", "ИГРЫ/OLD/DEEP.TXT"},
-};
+constexpr auto npos = std::string::npos;
 
-TEST(Extract, NestedDiskBesideTheImageMatchesCat) {
-  TempDir dir;
-  const std::string image = (dir / "nested.odi").string();
-  nested_disk().writeTo(image);
-  const Result r = run_odi({"extract", "--all", image});
-  EXPECT_EQ(r.rc, 0) << r.err;
-  const auto t = tree(dir / "nested");
-  EXPECT_EQ(t.size(), kNestedFiles.size());
-  for (const auto& [file, entry] : kNestedFiles) {
-    ASSERT_TRUE(t.count(file)) << file;
-    EXPECT_EQ(t.at(file), run_odi({"cat", image, entry}).out) << file;
-  }
-  EXPECT_NE(r.err.find("1 image, 4 files"), std::string::npos) << r.err;
-
-  // Another form: other names, the bytes of cat in that form.
-  EXPECT_EQ(run_odi({"extract", "-q", "--type", "rks", "--codepage", "dos", "--all", image}).rc, 0);
-  EXPECT_EQ(slurp(dir / "nested/ИГРЫ/TETRIS   COMd.rks"),
-            run_odi({"cat", "--type", "rks", image, "ИГРЫ/TETRIS.COM"}).out);
+const char* real_disks() {
+  const char* where = std::getenv("ODI_REAL_DISKS");
+  return where != nullptr && *where != '\0' ? where : nullptr;
 }
 
 // What copying every file in the window gives: the copy button's code, catalogue by catalogue.
@@ -56,14 +36,14 @@ void window_copy_all(const fs::path& image, const odi::Image& img, odi::Catalogu
   }
 }
 
+// extract --all of `image` into scratch/odi makes the tree the window makes in scratch/window.
 void expect_same_as_window(const fs::path& image, const TempDir& scratch) {
   const std::string bytes = slurp(image);
   const odi::Image img(bytes);
-  const fs::path copy = scratch / "window.odi";
-  fs::copy_file(image, copy);
+  fs::copy_file(image, scratch / "window.odi");
   odi::CatalogueStack stack;
   stack.reset_root(odi::disk_name(img));
-  window_copy_all(copy, img, stack);
+  window_copy_all(scratch / "window.odi", img, stack);
   run_odi({"extract", "-q", "--all", "-o", (scratch / "odi").string(), image.string()});
   EXPECT_FALSE(tree(scratch / "window").empty());
   EXPECT_EQ(tree(scratch / "odi"), tree(scratch / "window"));
@@ -71,257 +51,158 @@ void expect_same_as_window(const fs::path& image, const TempDir& scratch) {
 
 TEST(Extract, SameTreeAsTheWindowsCopyButton) {
   TempDir dir, scratch;
-  nested_disk().writeTo((dir / "nested.odi").string());
-  expect_same_as_window(dir / "nested.odi", scratch);
-  const char* real = std::getenv("ODI_REAL_DISKS");
-  if (real != nullptr && *real != '\0') {
+  const std::string image = (dir / "nested.odi").string();
+  nested_disk().writeTo(image);
+  expect_same_as_window(image, scratch);
+  // Beside the image by default, under the window's names.
+  const Result r = run_odi({"extract", "--all", image});
+  EXPECT_EQ(r.rc, 0) << r.err;
+  const auto t = tree(dir / "nested");
+  std::set<std::string> names;
+  for (const auto& [name, bytes] : t) names.insert(name);
+  EXPECT_EQ(names, (std::set<std::string>{"BIN2     DAT.txt", "README   TXT.txt",
+                                          "ИГРЫ/OLD/DEEP     TXT.txt", "ИГРЫ/TETRIS   COM.txt"}));
+  EXPECT_EQ(t, tree(scratch / "odi"));
+  EXPECT_NE(r.err.find("1 image, 4 files"), npos) << r.err;
+  // Another form: other names, the bytes of cat in that form.
+  EXPECT_EQ(run_odi({"extract", "-q", "--type", "rks", "--codepage", "dos", "--all", image}).rc, 0);
+  EXPECT_EQ(slurp(dir / "nested/ИГРЫ/TETRIS   COMd.rks"),
+            run_odi({"cat", "--type", "rks", image, "ИГРЫ/TETRIS.COM"}).out);
+  if (const char* real = real_disks()) {
     TempDir again;
     expect_same_as_window(fs::path(real) / "bst_mx.odi", again);
   }
 }
 
-TEST(Extract, RootFilesOrNamedEntries) {
+TEST(Extract, RootFilesNamedEntriesAndNoClobber) {
   TempDir dir;
   const std::string image = (dir / "nested.odi").string();
   nested_disk().writeTo(image);
   EXPECT_EQ(run_odi({"extract", "-q", image}).rc, 0);
   EXPECT_EQ(tree(dir / "nested").size(), 2u);  // README and BIN2, nothing below
   fs::remove_all(dir / "nested");
-
   EXPECT_EQ(run_odi({"extract", "-q", image, "ИГРЫ", "#0"}).rc, 0);  // a subtree and a file
-  const auto t = tree(dir / "nested");
+  auto t = tree(dir / "nested");
   EXPECT_EQ(t.size(), 3u);
-  EXPECT_TRUE(t.count("ИГРЫ/OLD/DEEP     TXT.txt"));
-  EXPECT_TRUE(t.count("README   TXT.txt"));
-
+  EXPECT_TRUE(t.count("ИГРЫ/OLD/DEEP     TXT.txt") && t.count("README   TXT.txt"));
   EXPECT_EQ(run_odi({"extract", "-q", image, "NOPE"}).rc, 65);
   EXPECT_EQ(run_odi({"extract", "-q", (dir / "none.odi").string()}).rc, 66);
   EXPECT_EQ(run_odi({"extract", "-q", "--no-koi8", image}).rc, 64);
-}
-
-TEST(Extract, AllOverAFolderTree) {
-  TempDir dir;
-  nested_disk().writeTo((dir / "a.odi").string());
-  fs::create_directories(dir / "sub/deeper");
-  nested_disk().setDiskName("B").writeTo((dir / "sub/b.ODI").string());
-  nested_disk().writeTo((dir / "sub/deeper/c.Odi").string());
-  spit(dir / "sub/notes.txt", "not an image");
-  const Result r = run_odi({"extract", "--all", dir.path().string()});
-  EXPECT_EQ(r.rc, 0) << r.err;
-  for (const char* root : {"a", "sub/b", "sub/deeper/c"})
-    EXPECT_EQ(tree(dir / root).size(), kNestedFiles.size()) << root;
-  EXPECT_NE(r.err.find("3 images, 12 files"), std::string::npos) << r.err;
-}
-
-TEST(Extract, DamagedDiskAmongSoundOnes) {
-  TempDir dir;
-  nested_disk().writeTo((dir / "1.odi").string());
-  damaged_disk().writeTo((dir / "2.odi").string());
-  nested_disk().writeTo((dir / "3.odi").string());
-  spit(dir / "4.odi", "");  // empty: read, nothing in it
-  const Result r = run_odi({"extract", "--all", "--jobs", "2", dir.path().string()});
-  EXPECT_EQ(r.rc, 1);
-  EXPECT_NE(r.err.find("2.odi: BROKEN   BIN: bad FAT chain"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("1 damaged entry"), std::string::npos) << r.err;
-  EXPECT_EQ(tree(dir / "1").size(), 4u);
-  EXPECT_EQ(tree(dir / "3").size(), 4u);
-  EXPECT_EQ(slurp(dir / "2/BROKEN   BIN.txt"), cp1251("ОШИБКА  FATа"));
-  EXPECT_TRUE(fs::exists(dir / "2/GOOD     BIN.txt"));
-}
-
-TEST(Extract, OutputRootForOneAndForSeveralImages) {
-  TempDir dir;
-  nested_disk().writeTo((dir / "one.odi").string());
-  nested_disk().writeTo((dir / "two.odi").string());
-  EXPECT_EQ(run_odi({"extract", "-q", "--all", "-o", (dir / "out1/x").string(),
-                     (dir / "one.odi").string()})
-                .rc,
-            0);
-  EXPECT_EQ(tree(dir / "out1/x").size(), 4u);  // ROOT is the root itself
-  EXPECT_EQ(run_odi({"extract", "-q", "--all", "-o", (dir / "out2").string(),
-                     (dir / "one.odi").string(), (dir / "two.odi").string()})
-                .rc,
-            0);
-  EXPECT_EQ(tree(dir / "out2/one"), tree(dir / "out1/x"));
-  EXPECT_EQ(tree(dir / "out2/two"), tree(dir / "out1/x"));
-  EXPECT_FALSE(fs::exists(dir / "one"));  // nothing beside the images
-}
-
-TEST(Extract, NoClobberKeepsExistingFiles) {
-  TempDir dir;
-  const std::string image = (dir / "n.odi").string();
-  nested_disk().writeTo(image);
-  spit(dir / "n/README   TXT.txt", "mine");
-  EXPECT_EQ(run_odi({"extract", "-q", "--no-clobber", image}).rc, 0);
-  EXPECT_EQ(slurp(dir / "n/README   TXT.txt"), "mine");
-  EXPECT_TRUE(fs::exists(dir / "n/BIN2     DAT.txt"));
+  // --no-clobber keeps a file that is there; without it the copy replaces it.
+  spit(dir / "nested/README   TXT.txt", "mine");
+  EXPECT_EQ(run_odi({"extract", "-q", "--no-clobber", "--all", image}).rc, 0);
+  t = tree(dir / "nested");
+  EXPECT_EQ(t.size(), 4u);
+  EXPECT_EQ(t["README   TXT.txt"], "mine");
   EXPECT_EQ(run_odi({"extract", "-q", image}).rc, 0);
-  EXPECT_EQ(slurp(dir / "n/README   TXT.txt"), run_odi({"cat", image, "#0"}).out);
+  EXPECT_EQ(slurp(dir / "nested/README   TXT.txt"), run_odi({"cat", image, "#0"}).out);
 }
 
-TEST(Extract, OneJobOrFourGiveTheSameTree) {
+TEST(Extract, FolderTreesOutputRootsAndJobs) {
   TempDir dir;
-  fs::create_directories(dir / "in");
-  for (int i = 0; i < 6; ++i) {
-    DiskBuilder d = i % 3 == 2 ? damaged_disk() : nested_disk();
-    d.writeTo((dir / ("in/d" + std::to_string(i) + ".odi")).string());
-  }
-  nested_disk().writeTo((dir / "in/d0.ODI").string());  // the same folder as d0.odi
-  const Result one = run_odi(
-      {"extract", "--all", "--jobs", "1", "-o", (dir / "j1").string(), (dir / "in").string()});
-  const Result four = run_odi(
-      {"extract", "--all", "--jobs", "4", "-o", (dir / "j4").string(), (dir / "in").string()});
+  fs::create_directories(dir / "in/sub/deeper");
+  nested_disk().writeTo((dir / "in/a.odi").string());
+  nested_disk().writeTo((dir / "in/a.ODI").string());  // the same folder as a.odi
+  nested_disk().setDiskName("B").writeTo((dir / "in/sub/b.ODI").string());
+  damaged_disk().writeTo((dir / "in/sub/deeper/c.Odi").string());
+  spit(dir / "in/sub/notes.txt", "not an image");
+  spit(dir / "in/e.odi", "");  // empty: read, nothing in it
+  // Beside each image, at any depth.
+  const Result r = run_odi({"extract", "--all", "--jobs", "2", (dir / "in").string()});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(tree(dir / "in/a").size(), 4u);
+  EXPECT_EQ(tree(dir / "in/sub/b").size(), 4u);
+  EXPECT_EQ(slurp(dir / "in/sub/deeper/c/BROKEN   BIN.txt"), cp1251("ОШИБКА  FATа"));
+  EXPECT_TRUE(fs::exists(dir / "in/sub/deeper/c/GOOD     BIN.txt"));
+  EXPECT_NE(r.err.find("c.Odi: BROKEN   BIN: bad FAT chain"), npos) << r.err;
+  EXPECT_NE(r.err.find("5 images, 14 files"), npos) << r.err;
+  EXPECT_NE(r.err.find("1 damaged entry"), npos) << r.err;
+  // Under -o ROOT, one folder per image, the same whatever the number of jobs.
+  const std::string in = (dir / "in").string();
+  const Result one = run_odi({"extract", "--all", "-j", "1", "-o", (dir / "j1").string(), in});
+  const Result four = run_odi({"extract", "--all", "-j", "4", "-o", (dir / "j4").string(), in});
   EXPECT_EQ(one.rc, 1);
-  EXPECT_EQ(four.rc, 1);
   EXPECT_EQ(one.err, four.err);
   EXPECT_EQ(tree(dir / "j1"), tree(dir / "j4"));
-  EXPECT_TRUE(fs::exists(dir / "j1/d0~2"));
+  EXPECT_EQ(tree(dir / "j1/a~2"), tree(dir / "in/a"));
+  // With one image ROOT is the root itself.
+  EXPECT_EQ(run_odi({"extract", "-q", "--all", "-o", (dir / "x/y").string(), in + "/a.odi"}).rc, 0);
+  EXPECT_EQ(tree(dir / "x/y"), tree(dir / "in/a"));
 }
 
 // ---- check ----
 
-std::set<std::string> kinds_of(const DiskBuilder& disk) {
+TEST(Check, SilentOnASoundDiskAndNamesTheDamagedOnes) {
   TempDir dir;
-  const std::string image = (dir / "d.odi").string();
-  disk.writeTo(image);
-  const Result r = run_odi({"check", "--json", image});
-  std::set<std::string> kinds;
-  const auto j = nlohmann::json::parse(r.out);
-  for (const auto& p : j["problems"]) kinds.insert(p["kind"].get<std::string>());
-  EXPECT_EQ(r.rc, kinds.empty() ? 0 : 1);
-  EXPECT_EQ(j["sound"], kinds.empty());
-  return kinds;
-}
-
-TEST(Check, SaysNothingOfASoundDisk) {
-  TempDir dir;
-  nested_disk().writeTo((dir / "n.odi").string());
-  const Result r = run_odi({"check", (dir / "n.odi").string()});
+  nested_disk().writeTo((dir / "good.odi").string());
+  Result r = run_odi({"check", (dir / "good.odi").string()});
   EXPECT_EQ(r.rc, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out + r.err, "");
+  damaged_disk().writeTo((dir / "bad.odi").string());
+  r = run_odi({"check", dir.path().string()});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.out.find("good.odi"), npos);
+  EXPECT_NE(r.out.find("bad.odi: BROKEN   BIN: the FAT cell of sector"), npos) << r.out;
 }
 
 TEST(Check, FindsEachKindOfDamage) {
-  auto three = [](DiskBuilder& d) {
-    return d.addFile(d.root(), file_spec("F", "BIN", {}, 0x100, std::string(2500, 'f')));
-  };
-  auto expect = [](const DiskBuilder& d, std::set<std::string> want) {
-    EXPECT_EQ(kinds_of(d), want);
-  };
-  {
-    DiskBuilder d;
-    d.setRecordByte(three(d), rec::kSector, 0);
-    expect(d, {"bad_first_address"});
-  }
-  {
-    DiskBuilder d;
-    const File f = three(d);
-    d.setFatCell(d.chain(f)[0], 11, 3);
-    expect(d, {"bad_link"});
-  }
-  {
-    DiskBuilder d;
-    const File f = three(d);
-    d.setFatCell(d.chain(f)[1], 0, 0);
-    expect(d, {"free_sector"});
-  }
-  {
-    DiskBuilder d;
-    const File f = three(d);
-    const int first = d.chain(f)[0];
-    d.setFatCell(d.chain(f)[1], static_cast<std::uint8_t>(sectorOf(first)),
-                 static_cast<std::uint8_t>(trackOf(first)));
-    expect(d, {"chain_loop"});
-  }
-  {
-    DiskBuilder d;
-    d.setRecordWord(three(d), rec::kSize, 5);  // the chain ends at its third sector
-    expect(d, {"chain_short", "size_mismatch"});
-  }
-  {
-    DiskBuilder d;
-    d.setRecordWord(three(d), rec::kSize, 2);  // the second sector still links on
-    expect(d, {"chain_long", "size_mismatch"});
-  }
-  {
-    DiskBuilder d;
-    d.setRecordWord(three(d), rec::kEnd, 0x100 + 5000);
-    expect(d, {"size_mismatch"});
-  }
-  {
-    DiskBuilder d;
-    d.setRecordWord(three(d), rec::kChecksum, 0x1234);
-    expect(d, {"checksum"});
-  }
-  {
-    DiskBuilder d;
-    const File f = three(d);
-    d.truncate(sectorOffset(d.chain(f)[2]) + 10);
-    expect(d, {"past_end", "short_image"});
-  }
-  {
-    DiskBuilder d;
-    d.truncate(400000);
-    expect(d, {"short_image"});
-  }
-  {
-    // No signature, nothing in the root and no FAT as MX_DOS formats one: no known file system.
-    // (With the FAT it is an empty MX_DOS data disk: a note, no damage.)
-    DiskBuilder d;
-    d.clearSignature();
-    d.setFatCell(12, 0, 0);
-    expect(d, {"no_signature"});
-  }
-  {
-    DiskBuilder d;  // a second record of the same file: two chains over the same sectors
-    const File f = three(d);
-    std::string copy = d.image().substr(d.recordOffset(f), 32);
-    copy.replace(3, 1, "G");
-    d.addRawRecord(d.root(), copy);
-    expect(d, {"shared_sector"});
-  }
-  {
-    DiskBuilder d;  // a catalogue that lists the root
-    const Cat c = d.addCatalogue(d.root(), "LOOP");
-    RecordFields up;
-    up.name = "UP", up.kind = kKindCatalogue, up.sector = 3, up.track = 1;
-    d.addRawRecord(c, makeRecord(up));
-    expect(d, {"catalogue_loop"});
-  }
-  {
-    DiskBuilder d;
-    Cat c = d.root();
-    for (int i = 0; i < 11; ++i) c = d.addCatalogue(c, "L" + std::to_string(i));
-    expect(d, {"too_deep"});
-  }
-  {
-    DiskBuilder d;  // 32 records and the next sector carries on with a marker
-    RecordFields empty;
-    empty.sector = 0xAA, empty.start = 0x100, empty.end = 0xFF;
-    for (int i = 0; i < 32; ++i) {
-      empty.name = "E" + std::to_string(i);
-      d.addRawRecord(d.root(), makeRecord(empty));
-    }
-    d.poke(0x3400, "\xD3\xD3\xD3");
-    expect(d, {"records_past_32"});
-  }
-}
+  // One disk, each entry damaged in its own way; every file but M has three sectors at 0100h.
+  DiskBuilder d;
+  std::map<std::string, File> f;
+  for (const char* name : {"A", "B", "C", "D", "E", "G", "H", "I", "J"})
+    f[name] = d.addFile(d.root(), fileSpec(name, "", 0x100, std::string(2500, *name)));
+  d.setRecordByte(f["A"], rec::kSector, 0);
+  d.setFatCell(d.chain(f["B"])[0], 11, 3);
+  const int d0 = d.chain(f["D"])[0];
+  d.setFatCell(d.chain(f["D"])[1], static_cast<std::uint8_t>(sectorOf(d0)),
+               static_cast<std::uint8_t>(trackOf(d0)));
+  d.setRecordWord(f["E"], rec::kSize, 5);  // the chain ends at its third sector
+  d.setRecordWord(f["G"], rec::kSize, 2);  // the second sector still links on
+  d.setRecordWord(f["H"], rec::kEnd, 0x100 + 5000);
+  d.setRecordWord(f["I"], rec::kChecksum, 0x1234);
+  std::string k = d.image().substr(d.recordOffset(f["J"]), 32);
+  d.addRawRecord(d.root(), k.replace(3, 1, "K"));  // K: a second chain over J's sectors
+  RecordFields up;                                 // a catalogue that lists the root
+  up.name = "UP", up.kind = kKindCatalogue, up.sector = 3, up.track = 1;
+  d.addRawRecord(d.addCatalogue(d.root(), "LOOP"), makeRecord(up));
+  Cat c = d.root();
+  for (int i = 0; i < 11; ++i) c = d.addCatalogue(c, "L" + std::to_string(i));
+  // 32 records, and the next sector (M's first) carries on with a marker.
+  CatalogueSpec full;
+  full.name = "FULL", full.selfRecord = false;
+  const Cat many = d.addCatalogue(d.root(), full);
+  d.addFile(d.root(), fileSpec("M", "", 0, "\xD3\xD3\xD3"));
+  RecordFields empty;
+  empty.sector = 0xAA, empty.start = 0x100, empty.end = 0xFF;
+  for (int i = 0; i < 32; ++i) d.addRawRecord(many, makeRecord(empty));
+  // C's second sector marked free: last, as the builder would hand a free sector out again.
+  d.setFatCell(d.chain(f["C"])[1], 0, 0);
+  // Z lies past the end of the image; the image has no signature, but its catalogue reads: a
+  // data disk, which is only a note.
+  d.addFile(d.root(), fileSpec("Z", "", 0, std::string(2000, 'z')).inSectors({790, 791}));
+  d.truncate(sectorOffset(791) + 10).clearSignature();
 
-TEST(Check, FolderOfImagesInText) {
   TempDir dir;
-  nested_disk().writeTo((dir / "good.odi").string());
-  damaged_disk().writeTo((dir / "bad.odi").string());
-  const Result r = run_odi({"check", dir.path().string()});
+  d.writeTo((dir / "d.odi").string());
+  const Result r = run_odi({"check", "--json", (dir / "d.odi").string()});
   EXPECT_EQ(r.rc, 1);
-  EXPECT_EQ(r.out.find("good.odi"), std::string::npos);
-  EXPECT_NE(r.out.find("bad.odi: BROKEN   BIN: the FAT cell of sector"), std::string::npos)
-      << r.out;
+  const auto j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["sound"], false);
+  std::set<std::string> found;
+  for (const auto& p : j["problems"])
+    found.insert(p["path"].get<std::string>() + " " + p["kind"].get<std::string>());
+  EXPECT_EQ(
+      found,
+      (std::set<std::string>{
+          " data_disk", " short_image", "A bad_first_address", "B bad_link", "C free_sector",
+          "D chain_loop", "E chain_short", "E size_mismatch", "G chain_long", "G size_mismatch",
+          "H size_mismatch", "I checksum", "K shared_sector", "LOOP/UP catalogue_loop",
+          "L0/L1/L2/L3/L4/L5/L6/L7/L8/L9/L10 too_deep", "FULL records_past_32", "Z past_end"}));
 }
 
 TEST(Check, RealDisks) {
-  const char* where = std::getenv("ODI_REAL_DISKS");
-  if (where == nullptr || *where == '\0') GTEST_SKIP() << "ODI_REAL_DISKS is not set";
+  const char* where = real_disks();
+  if (where == nullptr) GTEST_SKIP() << "ODI_REAL_DISKS is not set";
   const fs::path real(where);
   const Result sound = run_odi({"check", (real / "bst_mx.odi").string()});
   EXPECT_EQ(sound.rc, 0);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <random>
 #include <sstream>
 
 #include "state/cp1251.h"
@@ -42,10 +41,8 @@ Result run_odi(const std::vector<std::string>& args) {
 }
 
 TempDir::TempDir() {
-  std::random_device rd;
-  path_ =
-      fs::temp_directory_path() / ("odi-cli-test-" + std::to_string(rd()) + std::to_string(rd()));
-  fs::create_directories(path_);
+  std::string dir = (fs::temp_directory_path() / "odi-cli-test-XXXXXX").string();
+  path_ = ::mkdtemp(dir.data());
 }
 TempDir::~TempDir() {
   std::error_code ec;
@@ -75,31 +72,21 @@ std::string cp1251(const std::string& utf8) {
   return odi::utf8_to_cp1251(utf8);
 }
 
-FileSpec file_spec(std::string name, std::string ext, Date date, std::uint16_t start,
-                   std::string body) {
-  FileSpec f;
-  f.name = std::move(name);
-  f.ext = std::move(ext);
-  f.date = date;
-  f.start = start;
-  f.body = std::move(body);
-  return f;
-}
-
 DiskBuilder nested_disk() {
   DiskBuilder disk;
   disk.setDiskName("WORK");
-  disk.addFile(disk.root(), file_spec("README", "TXT", Date::of(1, 9, 92), 0x1100,
-                                      koi8Text("Привет, мир!\n\tвторая строка\n") + "\xFF"));
+  disk.addFile(disk.root(),
+               fileSpec("README", "TXT", 0x1100,
+                        koi8Text("Привет, мир!\n\tвторая строка\n") + "\xFF", Date::of(1, 9, 92)));
   const Cat games = disk.addCatalogue(disk.root(), koi8("ИГРЫ"), Date::of(2, 9, 92));
   std::string bin;
   for (int i = 0; i < 2500; ++i) bin += static_cast<char>(i * 7 + 3);
-  disk.addFile(games, file_spec("TETRIS", "COM", Date::of(3, 10, 93), 0x9000, bin));
+  disk.addFile(games, fileSpec("TETRIS", "COM", 0x9000, bin, Date::of(3, 10, 93)));
   const Cat old = disk.addCatalogue(games, "OLD", Date::of(4, 11, 94));
-  disk.addFile(old, file_spec("DEEP", "TXT", Date::of(5, 12, 95), 0x1100,
-                              koi7Text("ГЛУБОКО\nВНИЗУ\n") + "\xFF"));
+  disk.addFile(old, fileSpec("DEEP", "TXT", 0x1100, koi7Text("ГЛУБОКО\nВНИЗУ\n") + "\xFF",
+                             Date::of(5, 12, 95)));
   disk.addFile(disk.root(),
-               file_spec("BIN2", "DAT", Date::of(31, 12, 99), 0, std::string(1024, '\xC3')));
+               fileSpec("BIN2", "DAT", 0, std::string(1024, '\xC3'), Date::of(31, 12, 99)));
   return disk;
 }
 
@@ -107,8 +94,8 @@ DiskBuilder damaged_disk() {
   DiskBuilder disk;
   disk.setDiskName("BAD");
   const File broken =
-      disk.addFile(disk.root(), file_spec("BROKEN", "BIN", {}, 0, std::string(3000, 'x')));
-  disk.addFile(disk.root(), file_spec("GOOD", "BIN", {}, 0, "good"));
+      disk.addFile(disk.root(), fileSpec("BROKEN", "BIN", 0, std::string(3000, 'x')));
+  disk.addFile(disk.root(), fileSpec("GOOD", "BIN", 0, "good"));
   disk.setFatCell(disk.chain(broken)[1], 5, 0);  // track 0 holds no file sector
   return disk;
 }

@@ -39,10 +39,6 @@ std::map<std::string, std::string> tree(const fs::path& root);
 // UTF-8 text in the code page the core writes its own texts in (CP1251).
 std::string cp1251(const std::string& utf8);
 
-// A file of `body` loaded at `start`.
-odibuild::FileSpec file_spec(std::string name, std::string ext, odibuild::Date date,
-                             std::uint16_t start, std::string body);
-
 // WORK: README TXT (KOI-8 text) and BIN2 DAT (1024 bytes) at the root; catalogue ИГРЫ with
 // TETRIS COM (2500 bytes) and catalogue OLD with DEEP TXT (KOI-7 text). Every sub-catalogue
 // keeps its own record in slot 31, as real disks do.

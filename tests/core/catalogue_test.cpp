@@ -11,30 +11,24 @@ using namespace odi;
 using odibuild::DiskBuilder;
 using odibuild::fileSpec;
 
-TEST(Catalogue, RowsRecordsAndTheListEnd) {
-  DiskBuilder d;
-  for (int i = 0; i < 17; ++i)
-    d.addFile(d.root(), fileSpec("F" + std::to_string(i), "BIN", 0, "x"));
-  const Image img(d.image());
-  const auto recs = read_catalogue(img, kRootOffset);
-  ASSERT_EQ(recs.size(), 17u);
-  EXPECT_EQ(list_row(recs[3]), "F3       BIN 1K");
-  // A record without the marker ends the list, even with records after it.
-  d.pokeByte(d.recordOffset(odibuild::Entry{5}), 0x08);
-  EXPECT_EQ(read_catalogue(Image(d.image()), kRootOffset).size(), 4u);
-}
-
-TEST(Catalogue, AtMost32RecordsAndNeverPastTheImage) {
+TEST(Catalogue, ListEndsAtAMarkerlessRecordAfter32AndAtTheImageEnd) {
   DiskBuilder d;
   d.setSelfRecords(false);
   auto c = d.addCatalogue(d.root(), "FULL");
-  for (int i = 0; i < 32; ++i) d.addFile(c, fileSpec("F" + std::to_string(i), "BIN", 0, ""));
+  std::vector<odibuild::File> files;
+  for (int i = 0; i < 32; ++i)
+    files.push_back(d.addFile(c, fileSpec("F" + std::to_string(i), "BIN", 0, "x")));
   // The sector after the catalogue starts with a marker too: it must not be read.
-  const size_t after = d.catalogueOffset(c) + 1024;
-  d.poke(after, "\xD3\xD3\xD3");
-  const Image img(d.image());
-  EXPECT_EQ(read_catalogue(img, static_cast<std::int64_t>(d.catalogueOffset(c))).size(), 32u);
+  const size_t at = d.catalogueOffset(c);
+  d.poke(at + 1024, "\xD3\xD3\xD3");
+  const auto recs = read_catalogue(Image(d.image()), static_cast<std::int64_t>(at));
+  ASSERT_EQ(recs.size(), 32u);
+  EXPECT_EQ(list_row(recs[3]), "F3       BIN 1K");
+  // A record without the marker ends the list, even with records after it.
+  d.pokeByte(d.recordOffset(files[5]), 0x08);
+  EXPECT_EQ(read_catalogue(Image(d.image()), static_cast<std::int64_t>(at)).size(), 5u);
   // A catalogue sector that lies (partly) outside the image, or below 0.
+  const Image img(d.image());
   EXPECT_TRUE(read_catalogue(img, kImageSize - 16).empty());
   EXPECT_TRUE(read_catalogue(img, -1024).empty());
   // A root record the image cannot hold whole ends the list.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "builder/odibuild.h"
 #include "extract/copy_buf.h"
 #include "image/catalogue.h"
@@ -11,6 +13,9 @@
 using namespace odi;
 using odibuild::DiskBuilder;
 using odibuild::fileSpec;
+using odibuild::rec::kSector;
+using odibuild::rec::kSize;
+using odibuild::rec::kTrack;
 
 namespace {
 
@@ -24,13 +29,14 @@ Record first_record(const std::string& img) {
   return read_catalogue(Image(img), kRootOffset).at(0);
 }
 
-CopyResult extract(
-    const std::string& img, const Options& o = [] {
-      Options b;
-      b.txt = false;
-      b.bin = true;
-      return b;
-    }()) {
+Options bin() {
+  Options o;
+  o.txt = false;
+  o.bin = true;
+  return o;
+}
+
+CopyResult extract(const std::string& img, const Options& o = bin()) {
   return COPY_BUF(Image(img), first_record(img), o, "01.02.03");
 }
 
@@ -40,9 +46,7 @@ TEST(Chain, AddressesAndKonFat) {
   EXPECT_EQ(sector_offset(1, 1), 0x2800);
   EXPECT_EQ(sector_offset(1, 3), 0x3000);
   EXPECT_EQ(sector_offset(79, 10), 0xC7C00);
-  EXPECT_TRUE(KON_FAT(0xAA, 200));
-  EXPECT_TRUE(KON_FAT(1, 1));
-  EXPECT_TRUE(KON_FAT(10, 79));
+  for (auto [s, t] : {std::pair{0xAA, 200}, {1, 1}, {10, 79}}) EXPECT_TRUE(KON_FAT(s, t));
   for (auto [s, t] : {std::pair{0, 5}, {11, 5}, {5, 0}, {5, 80}, {0x53, 0x53}, {0, 0}, {0xEB, 0}})
     EXPECT_FALSE(KON_FAT(s, t)) << s << "," << t;
 }
@@ -51,103 +55,85 @@ TEST(Chain, BodyLengthsFollowTheAddresses) {
   struct Case {
     std::uint16_t start;
     size_t len;
+    std::vector<int> sectors;  // empty: the next free ones
   };
-  // 3000 bytes over three sectors; exactly 2048 (second sector whole); 1024; one byte into a
-  // second sector; 256 bytes at 0100h; the largest body, 65536 bytes in 64 sectors.
-  for (Case c : {Case{0, 3000}, {0, 2048}, {0, 1024}, {0, 1025}, {0x100, 256}, {0, 65536}}) {
+  // 3000 bytes over three sectors, and 2500 scattered over the disk through the FAT; exactly
+  // 2048 (second sector whole); 1024; one byte into a second sector; 256 bytes at 0100h; the
+  // largest body, 65536 bytes in 64 sectors.
+  for (const Case& c : {Case{0, 3000, {}},
+                        {0, 2500, {799, 13, 400}},
+                        {0, 2048, {}},
+                        {0, 1024, {}},
+                        {0, 1025, {}},
+                        {0x100, 256, {}},
+                        {0, 65536, {}}}) {
     DiskBuilder d;
     const std::string b = body(c.len);
-    d.addFile(d.root(), fileSpec("F", "BIN", c.start, b));
+    d.addFile(d.root(), fileSpec("F", "BIN", c.start, b).inSectors(c.sectors));
     const CopyResult r = extract(d.image());
     EXPECT_EQ(r.ERR_COP, 0) << c.len;
     EXPECT_EQ(r.BUF_FIL, b) << c.len;
   }
 }
 
-TEST(Chain, ScatteredChainIsFollowedThroughTheFat) {
-  DiskBuilder d;
-  const std::string b = body(2500);
-  d.addFile(d.root(), fileSpec("F", "BIN", 0, b).inSectors({799, 13, 400}));
-  EXPECT_EQ(extract(d.image()).BUF_FIL, b);
-}
-
-TEST(Chain, BadAddressesGiveTheirErrorTexts) {
-  {  // first sector on track 0
+TEST(Chain, DamagedChainsGiveTheirErrorTextsAndNeverRunAway) {
+  struct Case {
+    const char* what;
+    std::function<void(DiskBuilder&, odibuild::File)> damage;
+    int err;
+    std::string body;  // BUF_FIL, or the error text
+  };
+  const std::string b = body(3000);
+  const Case cases[] = {
+      {"first sector on track 0", [](auto& d, auto f) { d.setRecordByte(f, kTrack, 0); },
+       kCopyBadFirst, texts::err_catalogue()},
+      {"first sector AAh with a size: AAh marks an end, it is not a sector",
+       [](auto& d, auto f) { d.setRecordByte(f, kSector, 0xAA); }, kCopyBadFirst,
+       texts::err_catalogue()},
+      {"size 0 with first sector AAh: nothing to read, no error, even txt has no trailer",
+       [](auto& d, auto f) {
+         d.setRecordByte(f, kSector, 0xAA);
+         d.setRecordWord(f, kSize, 0);
+       },
+       0, ""},
+      {"a chain running into a free cell after two sectors",
+       [](auto& d, auto f) { d.setFatCell(d.chain(f)[1], 0, 0); }, kCopyBadFat, texts::err_fat()},
+      {"the FAT leading back to the first sector: a loop is a bad FAT",
+       [](auto& d, auto f) {
+         const auto c = d.chain(f);
+         d.setRecordWord(f, kSize, 10);
+         d.setFatCell(c[2], static_cast<std::uint8_t>(odibuild::sectorOf(c[0])),
+                      static_cast<std::uint8_t>(odibuild::trackOf(c[0])));
+       },
+       kCopyBadFat, texts::err_fat()},
+      {"AAh at the second of five sectors: the walk stops there; 2999 - 4 x 1024 + 1 is negative, "
+       "so the last sector gives nothing",
+       [](auto& d, auto f) {
+         d.setRecordWord(f, kSize, 5);
+         d.setFatCell(d.chain(f)[1], 0xAA, 0);
+       },
+       0, b.substr(0, 1024)},
+      {"size 1, the first sector's link AAh, addresses for 3000 bytes: one sector read whole",
+       [](auto& d, auto f) {
+         d.setRecordWord(f, kSize, 1);
+         d.setFatCell(d.chain(f)[0], 0xAA, 0);
+       },
+       0, b.substr(0, 1024)},
+      {"a chain longer than the size word: n sectors, the last read whole",
+       [](auto& d, auto f) { d.setRecordWord(f, kSize, 2); }, 0, b.substr(0, 2048)},
+  };
+  for (const Case& c : cases) {
     DiskBuilder d;
-    auto f = d.addFile(d.root(), fileSpec("F", "BIN", 0, body(100)));
-    d.setRecordByte(f, odibuild::rec::kTrack, 0);
-    const CopyResult r = extract(d.image());
-    EXPECT_EQ(r.ERR_COP, kCopyBadFirst);
-    EXPECT_EQ(r.BUF_FIL, texts::err_catalogue());
-  }
-  {  // a chain that runs into a free cell after two sectors
-    DiskBuilder d;
-    auto f = d.addFile(d.root(), fileSpec("F", "BIN", 0, body(3000)));
-    d.setFatCell(d.chain(f)[1], 0, 0);
-    const CopyResult r = extract(d.image());
-    EXPECT_EQ(r.ERR_COP, kCopyBadFat);
-    EXPECT_EQ(r.BUF_FIL, texts::err_fat());
-  }
-  {  // first sector AAh with a size: AAh marks an end, it is not a sector
-    DiskBuilder d;
-    auto f = d.addFile(d.root(), fileSpec("F", "BIN", 0, body(10)));
-    d.setRecordByte(f, odibuild::rec::kSector, 0xAA);
-    EXPECT_EQ(extract(d.image()).ERR_COP, kCopyBadFirst);
-  }
-  {  // size 0 with first sector AAh: nothing to read, no error
-    DiskBuilder d;
-    auto f = d.addFile(d.root(), fileSpec("F", "BIN", 0, body(10)));
-    d.setRecordByte(f, odibuild::rec::kSector, 0xAA);
-    d.setRecordWord(f, odibuild::rec::kSize, 0);
-    const CopyResult r = extract(d.image(), Options{});  // even txt: no trailer
-    EXPECT_EQ(r.ERR_COP, 0);
-    EXPECT_EQ(r.BUF_FIL, "");
-  }
-}
-
-TEST(Chain, LoopsAndEarlyEndsNeverRunAway) {
-  {  // the FAT leads back to the first sector: a loop is a bad FAT
-    DiskBuilder d;
-    auto f = d.addFile(d.root(), fileSpec("F", "BIN", 0, body(3000)).withSize(60000));
-    const auto c = d.chain(f);
-    d.setFatCell(c[2], static_cast<std::uint8_t>(odibuild::sectorOf(c[0])),
-                 static_cast<std::uint8_t>(odibuild::trackOf(c[0])));
-    const ChainWalk w = walk_chain(Image(d.image()), first_record(d.image()));
-    EXPECT_EQ(w.ERR_COP, kCopyBadFat);
-    EXPECT_TRUE(w.loop);
-    EXPECT_EQ(w.pieces.size(), 3u);
-  }
-  {  // AAh at the second of five sectors: stop there, no error, last-sector length clamped
-    DiskBuilder d;
-    auto f = d.addFile(d.root(), fileSpec("F", "BIN", 0, body(3000)).withSize(5));
-    d.setFatCell(d.chain(f)[1], 0xAA, 0);
-    const ChainWalk w = walk_chain(Image(d.image()), first_record(d.image()));
-    EXPECT_EQ(w.ERR_COP, 0);
-    EXPECT_TRUE(w.ended_early);
-    ASSERT_EQ(w.pieces.size(), 2u);
-    // 2999 - 4 x 1024 + 1 is negative: the sector gives nothing.
-    EXPECT_EQ(w.pieces[1].length, 0);
-  }
-  {  // size 1 but addresses for 3000 bytes: the one sector is read whole, not 3000 bytes
-    DiskBuilder d;
-    auto f = d.addFile(d.root(), fileSpec("F", "BIN", 0, body(900)).withEnd(2999));
-    (void)f;
-    const CopyResult r = extract(d.image());
-    EXPECT_EQ(r.BUF_FIL.size(), 1024u);
-  }
-  {  // a chain longer than the size word: n sectors, the last read whole
-    DiskBuilder d;
-    d.addFile(d.root(), fileSpec("F", "BIN", 0, body(3000)).withSize(2));
-    const ChainWalk w = walk_chain(Image(d.image()), first_record(d.image()));
-    EXPECT_TRUE(w.longer);
-    EXPECT_EQ(extract(d.image()).BUF_FIL, body(3000).substr(0, 2048));
+    c.damage(d, d.addFile(d.root(), fileSpec("F", "BIN", 0, b)));
+    const CopyResult r = extract(d.image(), c.err == 0 && !c.body.empty() ? bin() : Options{});
+    EXPECT_EQ(r.ERR_COP, c.err) << c.what;
+    EXPECT_EQ(r.BUF_FIL, c.body) << c.what;
   }
 }
 
 TEST(Chain, ShortImagesAreReportedNotReadPast) {
   DiskBuilder d;
-  auto f = d.addFile(d.root(), fileSpec("F", "BIN", 0, body(3000)).inSectors({13, 14, 700}));
-  (void)f;
+  d.addFile(d.root(), fileSpec("F", "BIN", 0, body(3000)).inSectors({13, 14, 700}));
   std::string img = d.image();
   img.resize(0x3400 + 2048);  // the third sector is gone
   CopyResult r = COPY_BUF(Image(img), first_record(img), Options{}, "x");

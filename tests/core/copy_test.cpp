@@ -12,173 +12,130 @@
 #include "extract/target.h"
 
 using namespace odi;
-using odibuild::DiskBuilder;
 using odibuild::fileSpec;
+using Status = CopyOutcome::Status;
 
 namespace {
-
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    path = fs::temp_directory_path() /
-           ("odi-copy-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::create_directories(path);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  static inline int counter = 0;
-};
 
 std::string slurp(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(f), {}};
 }
 
-struct Disk {
-  DiskBuilder d;
-  odibuild::Cat docs;
-  Disk() {
+// A temporary folder and a disk with GAME COM at the root and DOCS/LETTER TXT, shown at its root
+// catalogue, with the bin form chosen.
+class Copy : public ::testing::Test {
+ protected:
+  static odibuild::DiskBuilder disk() {
+    odibuild::DiskBuilder d;
     d.addFile(d.root(), fileSpec("GAME", "COM", 0x9000, std::string(1500, 'g')));
-    docs = d.addCatalogue(d.root(), "DOCS");
-    d.addFile(docs, fileSpec("LETTER", "TXT", 0x1100, "\xF0\xD2\xC9\xD7\xC5\xD4\xFF"));
+    d.addFile(d.addCatalogue(d.root(), "DOCS"),
+              fileSpec("LETTER", "TXT", 0x1100, "\xF0\xD2\xC9\xD7\xC5\xD4\xFF"));
+    return d;
   }
-};
-
-// A temporary folder and the disk above, at its root catalogue, with the bin form chosen.
-struct CopyCase {
-  TempDir t;
-  Disk disk;
-  Image img{disk.d.image()};
-  CatalogueStack st;
-  std::vector<Record> root;
-  Options bin;
-  CopyCase() {
+  Copy() {
+    fs::create_directories(t);
     st.reset_root("DISK");
-    root = read_catalogue(img, kRootOffset);
     bin.txt = false;
     bin.bin = true;
   }
+  ~Copy() override { fs::remove_all(t); }
+  CopyOutcome copy(const std::string& image, int row, const Options& o, bool keep = false) {
+    return copy_entry(t / image, img, st, root.at(static_cast<size_t>(row)), o, keep);
+  }
+
+  const fs::path t =
+      fs::temp_directory_path() / ("odi-copy-" + std::to_string(::getpid()) + "-" +
+                                   testing::UnitTest::GetInstance()->current_test_info()->name());
+  const odibuild::DiskBuilder d = disk();
+  const Image img{d.image()};
+  const std::vector<Record> root = read_catalogue(img, kRootOffset);
+  CatalogueStack st;
+  Options bin;
 };
 
 }  // namespace
 
-TEST(Copy, WritesBesideTheImageInCatalogueFolders) {
-  CopyCase c;
-  auto& [t, disk, img, st, root, bin] = c;
-  const fs::path image = t.path / "disk1.ODI";
-  CopyOutcome o = copy_entry(image, img, st, root[0], bin);
-  EXPECT_EQ(o.status, CopyOutcome::Status::Written);
-  EXPECT_EQ(o.path, t.path / "disk1" / "GAME     COM.bin");
+TEST_F(Copy, WritesBesideTheImageInCatalogueFolders) {
+  CopyOutcome o = copy("disk1.ODI", 0, bin);
+  EXPECT_EQ(o.status, Status::Written);
+  EXPECT_EQ(o.path, t / "disk1" / "GAME     COM.bin");
   EXPECT_EQ(slurp(o.path), std::string(1500, 'g'));
-
-  // A catalogue entry: the folders exist afterwards, nothing else.
-  EXPECT_EQ(copy_entry(image, img, st, root[1], bin).status, CopyOutcome::Status::Catalogue);
+  EXPECT_EQ(copy("disk1.ODI", 1, bin).status, Status::Catalogue);  // the folders, nothing else
 
   ASSERT_TRUE(st.enter(root[1], 1));
-  const auto docs = read_catalogue(img, st.KAT_POS[1]);
+  const Record letter = read_catalogue(img, st.KAT_POS[1]).at(0);
   Options dos7;
   dos7.win = false;
   dos7.dos = dos7.koi7 = true;
-  fs::remove_all(t.path / "disk1");  // a level deleted meanwhile is made again
-  o = copy_entry(image, img, st, docs[0], dos7);
-  EXPECT_EQ(o.path, t.path / "disk1" / "DOCS" / "LETTER   TXTd7.txt");
-  EXPECT_EQ(slurp(o.path), COPY_BUF(img, docs[0], dos7, FIL_DAT(docs[0], "")).BUF_FIL);
+  fs::remove_all(t / "disk1");  // a level deleted meanwhile is made again
+  o = copy_entry(t / "disk1.ODI", img, st, letter, dos7);
+  EXPECT_EQ(o.path, t / "disk1" / "DOCS" / "LETTER   TXTd7.txt");
+  EXPECT_EQ(slurp(o.path), COPY_BUF(img, letter, dos7, FIL_DAT(letter, "")).BUF_FIL);
 }
 
-TEST(Copy, ReplacesWholeAndRefusesBadNames) {
-  CopyCase c;
-  auto& [t, disk, img, st, root, bin] = c;
-  fs::create_directories(t.path / "d");
-  std::ofstream(t.path / "d" / "GAME     COM.bin") << std::string(5000, 'z');
-  const CopyOutcome o = copy_entry(t.path / "d.odi", img, st, root[0], bin);
-  EXPECT_EQ(slurp(o.path), std::string(1500, 'g'));  // no tail of the longer file
-
-  EXPECT_EQ(copy_entry(t.path / "d.odi1", img, st, root[0], bin).status,
-            CopyOutcome::Status::BadName);
-  EXPECT_FALSE(fs::exists(t.path / "d.odi1"));
-  EXPECT_EQ(copy_entry(t.path / "d.odi", img, st, root[0], bin, true).status,
-            CopyOutcome::Status::Kept);
+TEST_F(Copy, ReplacesWholeKeepsOnAskingAndRefusesBadNames) {
+  fs::create_directories(t / "d");
+  std::ofstream(t / "d" / "GAME     COM.bin") << std::string(5000, 'z');
+  EXPECT_EQ(copy("d.odi", 0, bin, true).status, Status::Kept);
+  EXPECT_EQ(slurp(t / "d" / "GAME     COM.bin"), std::string(5000, 'z'));
+  EXPECT_EQ(slurp(copy("d.odi", 0, bin).path), std::string(1500, 'g'));  // no tail of the old
+  EXPECT_EQ(copy("d.odi1", 0, bin).status, Status::BadName);
+  EXPECT_FALSE(fs::exists(t / "d.odi1"));
 }
 
-TEST(Copy, FileSystemFailuresLeaveNothingPartial) {
-  CopyCase c;
-  auto& [t, disk, img, st, root, bin] = c;
-
-  // The target root exists as a file.
-  std::ofstream(t.path / "a") << "not a folder";
-  CopyOutcome o = copy_entry(t.path / "a.odi", img, st, root[0], bin);
-  EXPECT_EQ(o.status, CopyOutcome::Status::WriteFailed);
+TEST_F(Copy, FileSystemFailuresLeaveNothingPartial) {
+  std::ofstream(t / "a") << "not a folder";  // the target root exists as a file
+  CopyOutcome o = copy("a.odi", 0, bin);
+  EXPECT_EQ(o.status, Status::WriteFailed);
   EXPECT_FALSE(o.error.empty());
-  EXPECT_EQ(slurp(t.path / "a"), "not a folder");
-
-  // The output file name is taken by a folder.
-  fs::create_directories(t.path / "b" / "GAME     COM.bin");
-  o = copy_entry(t.path / "b.odi", img, st, root[0], bin);
-  EXPECT_EQ(o.status, CopyOutcome::Status::WriteFailed);
-  EXPECT_TRUE(fs::is_directory(t.path / "b" / "GAME     COM.bin"));
-  size_t files = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator(t.path / "b")) ++files;
-  EXPECT_EQ(files, 1u);  // no temporary left behind
+  EXPECT_EQ(slurp(t / "a"), "not a folder");
+  fs::create_directories(t / "b" / "GAME     COM.bin");  // the output's name is a folder's
+  EXPECT_EQ(copy("b.odi", 0, bin).status, Status::WriteFailed);
+  EXPECT_TRUE(fs::is_directory(t / "b" / "GAME     COM.bin"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(t / "b"), {}), 1);  // no temporary left behind
 }
 
-TEST(ImageFile, ReadsRegularFilesOnlyAndNeverWaits) {
-  TempDir t;
-  EXPECT_FALSE(read_image_file(t.path / "missing.odi").ok());
-  EXPECT_FALSE(read_image_file(t.path).ok());
-  const fs::path fifo = t.path / "pipe.odi";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_FALSE(read_image_file(fifo).ok());  // would block until a writer came
-  std::ofstream(t.path / "short.odi") << "Dos_MX";
-  const LoadedImage l = read_image_file(t.path / "short.odi");
+TEST_F(Copy, ImageFilesAreRegularFilesReadWithoutWaiting) {
+  EXPECT_FALSE(read_image_file(t / "missing.odi").ok());
+  EXPECT_FALSE(read_image_file(t).ok());
+  ASSERT_EQ(::mkfifo((t / "pipe.odi").c_str(), 0600), 0);
+  EXPECT_FALSE(read_image_file(t / "pipe.odi").ok());  // would block until a writer came
+  std::ofstream(t / "short.odi") << "Dos_MX";
+  const LoadedImage l = read_image_file(t / "short.odi");
   EXPECT_TRUE(l.ok());
   EXPECT_EQ(l.bytes, "Dos_MX");
 }
 
-namespace {
-
-// Runs `body` in a child process that has given up root, so that permission bits apply as they
-// do to a user; returns the child's exit status. Without root the child simply keeps the user.
-int as_user(const std::function<int()>& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
-    ::_exit(body());
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
-}
-
-}  // namespace
-
-TEST(Copy, ReadOnlyTargetAndUnreadableImageAsAUser) {
-  CopyCase c;
-  auto& [t, disk, img, st, root, bin] = c;
-  fs::permissions(t.path, fs::perms::all);  // the user may pass and look, not write below `ro`
-  const std::string& bytes = disk.d.image();
-  const fs::path ro = t.path / "ro";
+// Permission bits apply to a user, not to root: the checks run in a child process that has given
+// up root (without root it simply keeps the user), and report through its exit status.
+TEST_F(Copy, ReadOnlyTargetAndUnreadableImageAsAUser) {
+  auto as_user = [](const std::function<bool()>& ok) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+      ::_exit(ok() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  fs::permissions(t, fs::perms::all);  // the user may pass and look, not write below `ro`
+  const fs::path ro = t / "ro";
   fs::create_directories(ro / "d");
-  std::ofstream(ro / "d.odi", std::ios::binary) << bytes;
+  std::ofstream(t / "secret.odi", std::ios::binary) << d.image();
   const auto read_only = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
   fs::permissions(ro / "d", read_only);
   fs::permissions(ro, read_only);
-
+  fs::permissions(t / "secret.odi", fs::perms::none);
   // A read-only target folder: the copy fails with the system's reason and leaves nothing.
-  const int wrote = as_user([&] {
+  EXPECT_TRUE(as_user([&] {
     const CopyOutcome o = copy_entry(ro / "d.odi", img, st, root[0], bin);
-    return o.status == CopyOutcome::Status::WriteFailed &&
-                   o.error.find("denied") != std::string::npos
-               ? 0
-               : 1;
-  });
-  EXPECT_EQ(wrote, 0);
+    return o.status == Status::WriteFailed && o.error.find("denied") != std::string::npos;
+  }));
   EXPECT_TRUE(fs::is_empty(ro / "d"));
+  EXPECT_TRUE(as_user([&] { return !read_image_file(t / "secret.odi").ok(); }));
   fs::permissions(ro, fs::perms::owner_all);
   fs::permissions(ro / "d", fs::perms::owner_all);
-
-  // An image the user may not read.
-  const fs::path secret = t.path / "secret.odi";
-  std::ofstream(secret, std::ios::binary) << bytes;
-  fs::permissions(secret, fs::perms::none);
-  EXPECT_EQ(as_user([&] { return read_image_file(secret).ok() ? 1 : 0; }), 0);
 }

@@ -7,21 +7,10 @@
 
 using namespace odi;
 
-namespace {
-Options opts(bool win, bool dos, bool koi8, bool koi7) {
-  Options o;
-  o.win = win;
-  o.dos = dos;
-  o.koi8 = koi8;
-  o.koi7 = koi7;
-  return o;
-}
-}  // namespace
-
 TEST(Recode, TablesSpellTheAlphabetInKoiOrder) {
   std::string small, caps;
-  for (int i = 0; i < 32; ++i) small += static_cast<char>(KOI_WIN[static_cast<size_t>(i)]);
-  for (int i = 32; i < 63; ++i) caps += static_cast<char>(KOI_WIN[static_cast<size_t>(i)]);
+  for (size_t i = 0; i < 32; ++i) small += static_cast<char>(KOI_WIN[i]);
+  for (size_t i = 32; i < 63; ++i) caps += static_cast<char>(KOI_WIN[i]);
   EXPECT_EQ(cp1251_to_utf8(small), "юабцдефгхийклмнопярстужвьызшэщчъ");
   EXPECT_EQ(cp1251_to_utf8(caps), "ЮАБЦДЕФГХИЙКЛМНОПЯРСТУЖВЬЫЗШЭЩЧ");
   EXPECT_EQ(KOI_WIN[63], 0x0D);
@@ -33,40 +22,38 @@ TEST(Recode, TablesSpellTheAlphabetInKoiOrder) {
   EXPECT_EQ(KOI_DOS[62], 0x97);
 }
 
-TEST(Recode, Koi8LettersForWindowsAndDos) {
-  std::string s = "\xC1\xC2\xD7\xFF";
-  FIL_WIN(s, opts(true, false, true, false));
-  EXPECT_EQ(s, "\xE0\xE1\xE2\x0D");
-  s = "\xC1\xC2\xD7\xFF";
-  FIL_DOS(s, opts(false, true, true, false));
-  EXPECT_EQ(s, "\xA0\xA1\xA2\x0D");
-}
-
-TEST(Recode, Koi7CapitalsOnlyWhenAsked) {
-  std::string s = "\x60\x61\x7E\x7F\x5F\xC1";
-  FIL_WIN(s, opts(true, false, false, true));
-  EXPECT_EQ(s, "\xDE\xC0\xD7\x7F\x5F\xC1");  // C1h stays: KOI-8 is off
-  s = "\x60\x61\x7E";
-  FIL_DOS(s, opts(false, true, false, true));
-  EXPECT_EQ(s, "\x9E\x80\x97");
-  s = "\xC1";
-  KOD_WIN(s);  // the trailer recoding ignores the options
+TEST(Recode, KoiSourcesAndTargetsAndControlCodes) {
+  struct Case {
+    bool dos, koi8, koi7;
+    std::string in, want;
+  };
+  const Case cases[] = {
+      {false, true, false, "\xC1\xC2\xD7\xFF", "\xE0\xE1\xE2\x0D"},
+      {true, true, false, "\xC1\xC2\xD7\xFF", "\xA0\xA1\xA2\x0D"},
+      // KOI-7 capitals only when asked; C1h stays while KOI-8 is off.
+      {false, false, true, "\x60\x61\x7E\x7F\x5F\xC1", "\xDE\xC0\xD7\x7F\x5F\xC1"},
+      {true, false, true, "\x60\x61\x7E", "\x9E\x80\x97"},
+      // Screen control codes are substituted even with both KOI codes off.
+      {false, false, false, "\x0B\x0E\x0F\x1D\x1E\x10\x17\x1C\x80\x86\x87\x09\x0A\x0D\x18\x1F",
+       "\x18\x1A\x19\x1B\x0B*****\x87\x09\x0A\x0D\x18\x1F"},
+      // Each byte changes once per pass: 1Eh becomes 0Bh, which must not then become 18h.
+      {false, true, true, "\x1E", "\x0B"},
+  };
+  for (const Case& c : cases) {
+    Options o;
+    o.win = !c.dos, o.dos = c.dos, o.koi8 = c.koi8, o.koi7 = c.koi7;
+    std::string s = c.in;
+    if (c.dos)
+      FIL_DOS(s, o);
+    else
+      FIL_WIN(s, o);
+    EXPECT_EQ(s, c.want) << testing::PrintToString(c.in);
+  }
+  // The trailer's recoding ignores the options, and a second pass changes a letter again:
+  // E0h is itself >= C0h, the capital Ю.
+  std::string s = "\xC1";
+  KOD_WIN(s);
   EXPECT_EQ(s, "\xE0");
-}
-
-TEST(Recode, ControlCodesAreSubstitutedEvenWithBothKoiOff) {
-  std::string s = "\x0B\x0E\x0F\x1D\x1E\x10\x17\x1C\x80\x86\x87\x09\x0A\x0D\x18\x1F";
-  FIL_WIN(s, opts(true, false, false, false));
-  EXPECT_EQ(s, std::string("\x18\x1A\x19\x1B\x0B*****\x87\x09\x0A\x0D\x18\x1F"));
-}
-
-TEST(Recode, EachByteChangesOncePerPassButKodTwiceChangesAgain) {
-  // 1Eh becomes 0Bh, which must not then become 18h in the same pass.
-  std::string s = "\x1E";
-  FIL_WIN(s, opts(true, false, true, true));
-  EXPECT_EQ(s, "\x0B");
-  s = "\xC1";
   KOD_WIN(s);
-  KOD_WIN(s);
-  EXPECT_EQ(s, "\xDE");  // E0h is itself >= C0h: the capital Ю
+  EXPECT_EQ(s, "\xDE");
 }

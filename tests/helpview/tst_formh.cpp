@@ -15,26 +15,59 @@
 
 namespace {
 
-const QString kView = QStringLiteral("О программе и Форматах");
-const QString kEdit = QStringLiteral("Редактирование HelpUser");
-
 template <typename T>
 T* ctl(const char* name) {
   T* w = FormH::instance()->findChild<T*>(QString::fromLatin1(name));
   if (!w) qFatal("no control %s", name);
   return w;
 }
-QPushButton* btn(const char* name) {
-  return ctl<QPushButton>(name);
-}
 QPlainTextEdit* text1() {
   return ctl<QPlainTextEdit>("Text1");
 }
-QString labUser() {
-  return ctl<QLabel>("LabUSER")->text();
+
+// The window as the user sees it: caption, "rw" while the text can be edited, the buttons that
+// are on, the free-room label, the save prompt, and "changed" while the notes are unsaved.
+QString seen() {
+  QString s = FormH::instance()->windowTitle() + (text1()->isReadOnly() ? "" : " rw");
+  for (const char* b : {"ComUSER", "ComSAVE", "ComHLP"})
+    if (ctl<QPushButton>(b)->isEnabled()) s += QLatin1Char(' ') + QString::fromLatin1(b + 3);
+  if (const QString room = ctl<QLabel>("LabUSER")->text(); !room.isEmpty()) s += " | " + room;
+  if (ctl<QGroupBox>("FrmUSER")->isVisible()) s += " | " + ctl<QLabel>("LabHU")->text();
+  return HLP_CHG ? s + " | changed" : s;
 }
-bool promptShown() {
-  return ctl<QGroupBox>("FrmUSER")->isVisible();
+const QString kView = QStringLiteral("О программе и Форматах USER");
+QString editor(int room, const char* buttons = " HLP", const char* more = "") {
+  return QStringLiteral("Редактирование HelpUser rw%1 | Свободно  %2  байт%3")
+      .arg(QString::fromLatin1(buttons))
+      .arg(room)
+      .arg(QString::fromUtf8(more));
+}
+const char* const kAsked = " | Сохранить изменения HelpUser? | changed";
+
+// What the window system delivers when the user presses the close box: a close event on the
+// native window, which reaches the widget as a spontaneous one.
+void userClose() {
+  QCloseEvent e;
+  QCoreApplication::sendEvent(FormH::instance()->windowHandle(), &e);
+}
+
+// Steps of a session: a button ("USER", "SAVE", "HLP", "DA", "NET"), "close" by the user, or
+// text typed (anything else; "\n" is the Enter key, "^" the End key). Each is followed by what
+// the window must show, unless that is empty.
+void run(std::initializer_list<std::pair<const char*, QString>> steps) {
+  for (const auto& [act, want] : steps) {
+    const QString a = QString::fromUtf8(act);
+    if (QStringList{"USER", "SAVE", "HLP", "DA", "NET"}.contains(a))
+      ctl<QPushButton>(qPrintable("Com" + a))->click();
+    else if (a == "close")
+      userClose();
+    else
+      for (QChar c : a)  // key by key: keyClicks only knows Latin-1 keys
+        c == '\n'  ? QTest::keyClick(text1(), Qt::Key_Return)
+        : c == '^' ? QTest::keyClick(text1(), Qt::Key_End)
+                   : QTest::sendKeyEvent(QTest::Click, text1(), Qt::Key_unknown, QString(c), {});
+    if (!want.isEmpty()) QCOMPARE(seen(), want);
+  }
 }
 
 QByteArray notesFile() {
@@ -54,20 +87,7 @@ QByteArray cp(const char* utf8) {
 QString docText() {
   return helpview::boxText(helpDocument());
 }
-
 const int kDocLen = static_cast<int>(helpDocument().size());
-
-// What the window system delivers when the user presses the close box: a close event on the
-// native window, which reaches the widget as a spontaneous one.
-void userClose(QWidget* w) {
-  QCloseEvent e;
-  QCoreApplication::sendEvent(w->windowHandle(), &e);
-}
-
-// Typed key by key; keyClicks only knows Latin-1 keys, so each character goes as its own text.
-void type(const QString& s) {
-  for (QChar c : s) QTest::sendKeyEvent(QTest::Click, text1(), Qt::Key_unknown, QString(c), {});
-}
 
 }  // namespace
 
@@ -91,167 +111,71 @@ class TstFormH : public QObject {
     dir_.reset();
   }
 
-  // The document's shape decides the free room shown to the user.
-  void documentShape() {
-    const std::string& doc = helpDocument();
-    QCOMPARE(doc.size(), size_t{5817});
-    const QStringList lines = QString::fromStdString(odi::cp1251_to_utf8(doc)).split("\r\n");
-    QCOMPARE(lines.size(), 103);
-    QCOMPARE(lines.last(), QString());
-    for (const QString& line : lines) {
-      QVERIFY2(line.size() <= 66, qPrintable(line));
-      QVERIFY(!line.contains('\r') && !line.contains('\n'));
-    }
-    qsizetype at = 0;
-    for (const char* mark :
-         {"О ПРОГРАММЕ", "bin, rom", "rks", "txt", "О  ФОРМАТЕ", "Dos_MX V3.6",
-          "Структура диска:", "Структура FAT:", "СМЕЩЕНИЕ:", "НАЗНАЧЕНИЕ:", "AAh 00h"}) {
-      at = lines.join('\n').indexOf(QString::fromUtf8(mark), at);
-      QVERIFY2(at >= 0, mark);
-    }
-  }
-
+  // The document fits the window: 5817 bytes in lines of at most 66 characters.
   void firstOpeningCreatesEmptyNotes() {
+    QCOMPARE(kDocLen, 5817);
+    for (const QString& line : docText().split('\n')) QVERIFY2(line.size() <= 66, qPrintable(line));
     QVERIFY(!QFile::exists(kHelpUserFile));
     FormH* h = FormH::showHelp();
     QVERIFY(h->isVisible());
-    QCOMPARE(h->objectName(), QStringLiteral("FormH"));
-    QCOMPARE(h->windowTitle(), kView);
-    QVERIFY(QFile::exists(kHelpUserFile));
+    QCOMPARE(seen(), kView);
     QCOMPARE(notesFile(), QByteArray());
     QCOMPARE(text1()->toPlainText(), "\n" + docText());
-    QVERIFY(text1()->isReadOnly());
-    QCOMPARE(labUser(), QString());
-    QVERIFY(btn("ComUSER")->isEnabled());
-    QVERIFY(!btn("ComSAVE")->isEnabled());
-    QVERIFY(!btn("ComHLP")->isEnabled());
-    QVERIFY(!promptShown());
-    QCOMPARE(HLP_CHG, 0);
-
     // "?" again brings the same window forward.
     QCOMPARE(FormH::showHelp(), h);
     int helpWindows = 0;
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->objectName() == "FormH") ++helpWindows;
+    for (QWidget* w : QApplication::topLevelWidgets()) helpWindows += w->objectName() == "FormH";
     QCOMPARE(helpWindows, 1);
   }
 
-  void editorCountsFreeRoom() {
+  void editSaveAndView() {
     FormH::showHelp();
-    btn("ComUSER")->click();
-    QCOMPARE(FormH::instance()->windowTitle(), kEdit);
-    QCOMPARE(text1()->toPlainText(), QString());
-    QVERIFY(!text1()->isReadOnly());
-    QCOMPARE(labUser(), QStringLiteral("Свободно  59718  байт"));
-    QVERIFY(!btn("ComSAVE")->isEnabled());
-    QVERIFY(!btn("ComUSER")->isEnabled());
-    QVERIFY(btn("ComHLP")->isEnabled());
-
-    type(QStringLiteral("я"));
-    QCOMPARE(labUser(), QStringLiteral("Свободно  59717  байт"));
-    QVERIFY(btn("ComSAVE")->isEnabled());
-    QCOMPARE(HLP_CHG, 1);
-    QTest::keyClick(text1(), Qt::Key_Return);  // a line end counts as CR LF
-    QCOMPARE(labUser(), QStringLiteral("Свободно  59715  байт"));
-  }
-
-  void saveThenViewShowsNotesFirst() {
-    FormH::showHelp();
-    btn("ComUSER")->click();
-    type(QStringLiteral("Заметка"));
-    QTest::keyClick(text1(), Qt::Key_Return);
-    type(QStringLiteral("знак 中"));  // not in CP1251: saved as "?"
-    btn("ComSAVE")->click();
+    // A line end counts as CR LF; a character CP1251 lacks is saved as "?".
+    run({{"USER", editor(59718)},
+         {"Заметка", editor(59711, " SAVE HLP", " | changed")},
+         {"\nзнак 中", editor(59703, " SAVE HLP", " | changed")},
+         {"SAVE", editor(59703)},
+         {"HLP", kView}});  // nothing unsaved: straight to the view
     QCOMPARE(notesFile(), cp("Заметка\r\nзнак ?"));
-    QVERIFY(!btn("ComSAVE")->isEnabled());
-    QCOMPARE(FormH::instance()->windowTitle(), kEdit);
-    QVERIFY(!text1()->isReadOnly());
-    QCOMPARE(HLP_CHG, 0);
-
-    btn("ComHLP")->click();  // nothing unsaved: straight to the view
-    QVERIFY(!promptShown());
-    QCOMPARE(FormH::instance()->windowTitle(), kView);
     QCOMPARE(text1()->toPlainText(), QStringLiteral("Заметка\nзнак ?\n") + docText());
-
     // The next editor session loads the file and counts it as the file holds it.
-    btn("ComUSER")->click();
-    QCOMPARE(labUser(), QStringLiteral("Свободно  %1  байт").arg(65535 - kDocLen - 15));
-    QVERIFY(!btn("ComSAVE")->isEnabled());
+    run({{"USER", editor(65535 - kDocLen - 15)}});
+    QCOMPARE(text1()->toPlainText(), QStringLiteral("Заметка\nзнак ?"));
   }
 
   void promptOnViewWithUnsavedNotes() {
     writeNotes(cp("старое"));
     FormH::showHelp();
-    btn("ComUSER")->click();
-    type(QStringLiteral("+"));
-    btn("ComHLP")->click();
-    QVERIFY(promptShown());
-    QCOMPARE(FormH::instance()->windowTitle(), kEdit);
-    QCOMPARE(ctl<QLabel>("LabHU")->text(), QStringLiteral("Сохранить изменения HelpUser?"));
-
-    btn("ComNET")->click();  // dropped
-    QVERIFY(!promptShown());
-    QCOMPARE(FormH::instance()->windowTitle(), kView);
-    QCOMPARE(notesFile(), cp("старое"));
-    QCOMPARE(HLP_CHG, 0);
-
-    btn("ComUSER")->click();
-    QTest::keyClick(text1(), Qt::Key_End);
-    type(QStringLiteral("!"));
-    btn("ComHLP")->click();
-    QVERIFY(promptShown());
-    btn("ComDA")->click();  // saved, then the view
-    QVERIFY(!promptShown());
-    QCOMPARE(notesFile(), cp("старое!"));
+    run({{"USER", {}}, {"+", {}}, {"HLP", editor(59711, " SAVE HLP", kAsked)}, {"NET", kView}});
+    QCOMPARE(notesFile(), cp("старое"));  // dropped
+    run({{"USER", {}}, {"^!", {}}, {"HLP", {}}, {"DA", kView}});
+    QCOMPARE(notesFile(), cp("старое!"));  // saved, then the view
     QCOMPARE(text1()->toPlainText(), QStringLiteral("старое!\n") + docText());
-
     // With the prompt up, "сохранить" saves and leaves it; "ДА" then does nothing.
-    btn("ComUSER")->click();
-    type(QStringLiteral("x"));
-    btn("ComHLP")->click();
-    btn("ComSAVE")->click();
-    QVERIFY(promptShown());
+    run({{"USER", {}},
+         {"x", {}},
+         {"HLP", {}},
+         {"SAVE", editor(59710, " HLP", " | Сохранить изменения HelpUser?")},
+         {"DA", editor(59710, " HLP", " | Сохранить изменения HelpUser?")},
+         {"NET", kView}});
     QCOMPARE(notesFile(), cp("xстарое!"));
-    btn("ComDA")->click();
-    QVERIFY(promptShown());
-    QCOMPARE(FormH::instance()->windowTitle(), kEdit);
-    btn("ComNET")->click();
-    QVERIFY(!promptShown());
-    QCOMPARE(FormH::instance()->windowTitle(), kView);
   }
 
   void closeWithUnsavedNotesAsks() {
     FormH* h = FormH::showHelp();
     QVERIFY(QTest::qWaitForWindowExposed(h));
-    btn("ComUSER")->click();
-    type(QStringLiteral("abc"));
-    userClose(h);
-    QCOMPARE(FormH::instance(), h);
-    QVERIFY(h->isVisible());
-    QVERIFY(promptShown());
-
-    btn("ComDA")->click();  // saved; the window stays, in the view
+    // The close is refused and the prompt asks; "ДА" saves and the window stays, in the view.
+    run({{"USER", {}}, {"abc", {}}, {"close", editor(59715, " SAVE HLP", kAsked)}, {"DA", kView}});
     QCOMPARE(notesFile(), QByteArray("abc"));
-    QVERIFY(h->isVisible());
-    QCOMPARE(h->windowTitle(), kView);
-    userClose(h);  // nothing unsaved now
+    QCOMPARE(FormH::instance(), h);
+    run({{"USER", {}}, {"zzz", {}}, {"close", {}}, {"NET", kView}});  // "НЕТ": the file untouched
+    QCOMPARE(notesFile(), QByteArray("abc"));
+    userClose();  // nothing unsaved now
     QVERIFY(!FormH::instance());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-    // "НЕТ" after a close request: back to the view, the file untouched, still open.
-    h = FormH::showHelp();
-    QVERIFY(QTest::qWaitForWindowExposed(h));
-    btn("ComUSER")->click();
-    type(QStringLiteral("zzz"));
-    userClose(h);
-    QVERIFY(promptShown());
-    btn("ComNET")->click();
-    QVERIFY(h->isVisible());
-    QCOMPARE(notesFile(), QByteArray("abc"));
-
     // A close the program makes itself is not refused, and the changes are lost.
-    btn("ComUSER")->click();
-    type(QStringLiteral("lost"));
+    h = FormH::showHelp();
+    run({{"USER", {}}, {"lost", {}}});
     QVERIFY(h->close());
     QVERIFY(!FormH::instance());
     QCOMPARE(notesFile(), QByteArray("abc"));
@@ -265,54 +189,39 @@ class TstFormH : public QObject {
     notes.truncate(70000);
     writeNotes(notes);
     FormH::showHelp();
-    const QString expected = helpview::boxText(notes.left(room).toStdString()) + "\n" + docText();
-    QCOMPARE(text1()->toPlainText(), expected);
-
-    btn("ComUSER")->click();
+    QCOMPARE(text1()->toPlainText(),
+             helpview::boxText(notes.left(room).toStdString()) + "\n" + docText());
+    run({{"USER", QStringLiteral("Редактирование HelpUser rw HLP | Свободно -%1  байт")
+                      .arg(70000 - room)}});
     QCOMPARE(text1()->toPlainText(), helpview::boxText(notes.toStdString()));
-    QCOMPARE(labUser(), QStringLiteral("Свободно -%1  байт").arg(70000 - room));
-    QVERIFY(!btn("ComSAVE")->isEnabled());
   }
 
   // A notes file that cannot be read or written: a folder under its name stops even root.
   void unreadableNotesShowDocumentAlone() {
     QVERIFY(QDir().mkdir(kHelpUserFile));
-    FormH* h = FormH::showHelp();
+    FormH::showHelp();
     QCOMPARE(text1()->toPlainText(), "\n" + docText());
-    QVERIFY(h->windowTitle().startsWith(kView));
-    QVERIFY(h->windowTitle().contains(QStringLiteral("не прочитан")));
-    btn("ComUSER")->click();
-    QVERIFY(h->windowTitle().contains(QStringLiteral("не прочитан")));
-    QCOMPARE(labUser(), QStringLiteral("Свободно  59718  байт"));
+    run({{"", QStringLiteral("О программе и Форматах   [HelpUser.txt не прочитан] USER")},
+         {"USER", QStringLiteral("Редактирование HelpUser   [HelpUser.txt не прочитан] rw HLP | "
+                                 "Свободно  59718  байт")}});
   }
 
   void failedSaveKeepsTextAndChangedState() {
     writeNotes("old");
-    FormH* h = FormH::showHelp();
-    btn("ComUSER")->click();
-    type(QStringLiteral("new "));
+    FormH::showHelp();
+    run({{"USER", {}}, {"new ", {}}});
     QVERIFY(QFile::remove(kHelpUserFile));
     QVERIFY(QDir().mkdir(kHelpUserFile));
-
-    btn("ComSAVE")->click();
-    QVERIFY(btn("ComSAVE")->isEnabled());
-    QCOMPARE(HLP_CHG, 1);
-    QCOMPARE(text1()->toPlainText(), QStringLiteral("new old"));
-    QVERIFY(h->windowTitle().contains(QStringLiteral("не записан")));
-    QVERIFY(QFileInfo(kHelpUserFile).isDir());
-
+    const QString unsaved = QStringLiteral(
+        "Редактирование HelpUser   [ОШИБКА: HelpUser.txt не записан] rw SAVE HLP | Свободно  "
+        "59711  байт");
     // "ДА" cannot save either: the editor, the prompt and the text all stay.
-    btn("ComHLP")->click();
-    btn("ComDA")->click();
-    QVERIFY(promptShown());
+    run({{"SAVE", unsaved + " | changed"}, {"HLP", {}}, {"DA", unsaved + kAsked}});
     QCOMPARE(text1()->toPlainText(), QStringLiteral("new old"));
-
     // Once the way is clear, saving works and the note in the caption goes.
     QVERIFY(QDir().rmdir(kHelpUserFile));
-    btn("ComSAVE")->click();
+    run({{"SAVE", editor(59711, " HLP", " | Сохранить изменения HelpUser?")}});
     QCOMPARE(notesFile(), QByteArray("new old"));
-    QCOMPARE(h->windowTitle(), kEdit);
-    QVERIFY(!btn("ComSAVE")->isEnabled());
   }
 };
 

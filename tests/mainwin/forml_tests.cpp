@@ -1,5 +1,5 @@
 // The main window on disks written by the builder, in temporary folders: start-up, choosing an
-// image, walking catalogues, copies in every form and their failures, the copy list, previews.
+// image, walking catalogues, copies and their failures, the copy list, previews.
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -7,12 +7,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
 #include <memory>
 
+#include "../helpview/testmain.h"
 #include "builder/cpmbuild.h"
 #include "builder/odibuild.h"
 #include "extract/copy_buf.h"
@@ -24,7 +23,6 @@
 #include "options/rules.h"
 #include "state/cp1251.h"
 #include "state/texts.h"
-#include "test_classes.h"
 
 using odi::gui::ClickList;
 using odi::gui::DirList;
@@ -35,28 +33,15 @@ namespace {
 
 std::unique_ptr<QTemporaryDir> g_tmp;
 
-// The text a text box holds after being given `text` (it keeps no-break spaces as spaces).
-QString as_shown(const QString& text) {
-  QPlainTextEdit box;
-  box.setPlainText(text);
-  return box.toPlainText();
+QString path(const QString& rel = {}) {
+  return rel.isEmpty() ? g_tmp->path() : g_tmp->path() + QLatin1Char('/') + rel;
 }
-QString dir() {
-  return g_tmp->path();
+std::string read_bytes(const QString& file) {
+  QFile f(file);
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : "<missing>";
 }
-
-QString u(const std::string& cp1251) {
-  return QString::fromStdString(odi::cp1251_to_utf8(cp1251));
-}
-
-std::string read_bytes(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return "<missing>";
-  return f.readAll().toStdString();
-}
-
-void write_bytes(const QString& path, const std::string& bytes) {
-  QFile f(path);
+void write_bytes(const QString& file, const std::string& bytes) {
+  QFile f(file);
   QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
   f.write(bytes.data(), static_cast<qint64>(bytes.size()));
 }
@@ -64,38 +49,25 @@ void write_bytes(const QString& path, const std::string& bytes) {
 // The usual disk: AB with GAME.COM (binary), README.TXT (text), DOCS/LETTER.TXT, DOCS/SUB/DEEP.BIN.
 struct Simple {
   DiskBuilder disk;
-  File game, readme, letter, deep;
-  Cat docs, sub;
+  File game, readme, letter;
   Simple() {
     disk.setDiskName("  AB  ");
     std::string body;
     for (int i = 0; i < 2500; ++i) body += static_cast<char>(i * 7);
-    game = disk.addFile(disk.root(), {.name = "GAME",
-                                      .ext = "COM",
-                                      .date = Date::of(31, 12, 99),
-                                      .start = 0x9000,
-                                      .body = body});
-    readme =
-        disk.addFile(disk.root(), {.name = "README",
-                                   .ext = "TXT",
-                                   .date = Date::of(1, 9, 92),
-                                   .start = 0x1100,
-                                   .body = koi8Text("Привет,\tмир!\nВторая строка\n") + "\xFF"});
-    docs = disk.addCatalogue(disk.root(), "DOCS", Date::of(2, 9, 92));
-    letter = disk.addFile(docs, {.name = "LETTER",
-                                 .ext = "TXT",
-                                 .date = Date::of(3, 9, 92),
-                                 .start = 0,
-                                 .body = koi7Text("ПИСЬМО\nLETTER\n")});
-    sub = disk.addCatalogue(docs, "SUB");
-    deep = disk.addFile(sub, {.name = "DEEP", .ext = "BIN", .start = 0x100, .body = "deep"});
+    game = disk.addFile(disk.root(), fileSpec("GAME", "COM", 0x9000, body, Date::of(31, 12, 99)));
+    readme = disk.addFile(
+        disk.root(),
+        fileSpec("README", "TXT", 0x1100, koi8Text("Привет,\tмир!\nВторая строка\n") + "\xFF"));
+    const Cat docs = disk.addCatalogue(disk.root(), "DOCS", Date::of(2, 9, 92));
+    letter = disk.addFile(docs, fileSpec("LETTER", "TXT", 0, koi7Text("ПИСЬМО\n")));
+    disk.addFile(disk.addCatalogue(docs, "SUB"), fileSpec("DEEP", "BIN", 0x100, "deep"));
   }
   odi::Record record(Entry e) const {
     return odi::Record::from(std::string_view(disk.image()).substr(disk.recordOffset(e), 32));
   }
+  // What the core's copy of entry `e` holds in the form `opt`.
   std::string expected(Entry e, const odi::Options& opt) const {
-    const odi::Record rec = record(e);
-    return odi::COPY_BUF(odi::Image(disk.image()), rec, opt, odi::FIL_DAT(rec, odi::today_text()))
+    return odi::COPY_BUF(odi::Image(disk.image()), record(e), opt, odi::FIL_DAT(record(e), ""))
         .BUF_FIL;
   }
 };
@@ -106,682 +78,402 @@ T* child(FormL& w, const char* name) {
   if (c == nullptr) qFatal("no control %s", name);
   return c;
 }
-
-// A click on an image of FileL, as the user makes it.
-void choose(FormL& w, const QString& name) {
-  auto* fl = child<FileList>(w, "FileL");
-  fl->setPath(fl->path());
-  const auto row = fl->names().indexOf(name);
-  QVERIFY2(row >= 0, qPrintable(name));
-  fl->setCurrentRow(-1);
-  fl->setCurrentRow(static_cast<int>(row));
+QString text(FormL& w, const char* label) {
+  return child<QLabel>(w, label)->text();
 }
 
-// Selecting a row of List1 from code: the click handling runs.
-void select(FormL& w, int row) {
+// The catalogue side as shown: the path label, the rows with the selected one in brackets, and
+// the copy button's caption ("-" while it is off).
+QString snap(FormL& w) {
+  auto* l = child<ClickList>(w, "List1");
+  QStringList rows;
+  for (int i = 0; i < l->count(); ++i)
+    rows << (i == l->currentRow() ? "[" + l->item(i)->text() + "]" : l->item(i)->text());
+  auto* copy = child<QPushButton>(w, "ComCOPY");
+  return text(w, "LabDISK") + " " + rows.join('|') + " " + (copy->isEnabled() ? copy->text() : "-");
+}
+
+// A click on an image of FileL, as the user makes it; the catalogue side afterwards.
+QString choose(FormL& w, const QString& name) {
+  auto* fl = child<FileList>(w, "FileL");
+  fl->setPath(fl->path());
+  fl->setCurrentRow(-1);
+  fl->setCurrentRow(static_cast<int>(fl->names().indexOf(name)));
+  return snap(w);
+}
+// Selecting a row of List1 from code (the click handling runs), and double-clicking it.
+QString select(FormL& w, int row) {
   auto* l = child<ClickList>(w, "List1");
   if (l->currentRow() == row) l->setCurrentRow(-1);
   l->setCurrentRow(row);
+  return snap(w);
 }
-
-void dbl(FormL& w, int row) {
+QString dbl(FormL& w, int row) {
   select(w, row);
   w.List1_DblClick();
+  return snap(w);
+}
+// The copy button clicked: its caption and tooltip afterwards.
+QString copy(FormL& w) {
+  auto* button = child<QPushButton>(w, "ComCOPY");
+  button->click();
+  return button->text() + " /" + button->toolTip() + "/";
 }
 
-QStringList rows(FormL& w) {
-  auto* l = child<ClickList>(w, "List1");
-  QStringList out;
-  for (int i = 0; i < l->count(); ++i) out << l->item(i)->text();
-  return out;
-}
-
-void click_box(FormL& w, const char* name) {
-  child<QCheckBox>(w, name)->click();
-}
-
-// Sets the options through the boxes, as a person would click them (a file row is selected).
-void set_options(FormL& w, const odi::Options& want) {
-  const char* types[] = {"CheckBIN", "CheckROM", "CheckRKS", "CheckTXT"};
-  const bool tv[] = {want.bin, want.rom, want.rks, want.txt};
-  // Target and sources are reachable with the txt type; the sources only while a target is on.
-  auto on = [&](const char* n) { return child<QCheckBox>(w, n)->isChecked(); };
-  if (!on("CheckTXT")) click_box(w, "CheckTXT");
-  if (!on("CheckDOS") && !on("CheckWIN")) click_box(w, "CheckWIN");
-  if (want.koi7 && !on("CheckKOI7")) click_box(w, "CheckKOI7");
-  if (want.koi8 && !on("CheckKOI8")) click_box(w, "CheckKOI8");
-  if (!want.koi7 && on("CheckKOI7")) click_box(w, "CheckKOI7");
-  if (!want.koi8 && on("CheckKOI8")) click_box(w, "CheckKOI8");
-  if (want.dos && !on("CheckDOS")) click_box(w, "CheckDOS");
-  if (want.win && !on("CheckWIN")) click_box(w, "CheckWIN");
-  if (!want.dos && on("CheckDOS")) click_box(w, "CheckDOS");
-  if (!want.win && on("CheckWIN")) click_box(w, "CheckWIN");
-  for (int i = 0; i < 4; ++i)
-    if (tv[i] && !child<QCheckBox>(w, types[i])->isChecked()) click_box(w, types[i]);
-  QCOMPARE(w.options(), want);
-}
-
-odi::Options opts(bool bin, bool rom, bool rks, bool txt, bool dos, bool win, bool k8, bool k7) {
+// Options from the names of the boxes ticked: "rks dos koi7".
+odi::Options opts(const std::string& boxes) {
+  auto has = [&](const char* b) {
+    return (" " + boxes + " ").find(" " + std::string(b) + " ") != std::string::npos;
+  };
   odi::Options o;
-  o.bin = bin, o.rom = rom, o.rks = rks, o.txt = txt, o.dos = dos, o.win = win, o.koi8 = k8,
-  o.koi7 = k7;
+  o.bin = has("bin"), o.rom = has("rom"), o.rks = has("rks"), o.txt = has("txt");
+  o.dos = has("dos"), o.win = has("win"), o.koi8 = has("koi8"), o.koi7 = has("koi7");
   return o;
 }
 
-QString path(const QString& rel) {
-  return dir() + QLatin1Char('/') + rel;
+// Sets the boxes' values from code (each box's handler runs), in an order the rules let through:
+// a source is ticked before the other one is cleared.
+void set_options(FormL& w, const std::string& boxes) {
+  const odi::Options o = opts(boxes);
+  const std::pair<const char*, bool> steps[] = {{"CheckKOI8", o.koi8 || !o.koi7},
+                                                {"CheckKOI7", o.koi7},
+                                                {"CheckKOI8", o.koi8},
+                                                {"CheckDOS", o.dos},
+                                                {"CheckWIN", o.win},
+                                                {"CheckBIN", o.bin},
+                                                {"CheckROM", o.rom},
+                                                {"CheckRKS", o.rks},
+                                                {"CheckTXT", o.txt}};
+  for (const auto& [name, on] : steps) child<QCheckBox>(w, name)->setChecked(on);
+  QCOMPARE(w.options(), o);
 }
+
+const QString kRoot = "\\AB GAME     COM 3K|README   TXT 1K|DOCS         2K|";
 
 }  // namespace
 
-void FormLTest::init() {
-  g_tmp = std::make_unique<QTemporaryDir>();
-  QVERIFY(g_tmp->isValid());
-  Simple s;
-  s.disk.writeTo(path("disk1.odi").toStdString());
-}
+class FormLTest : public QObject {
+  Q_OBJECT
 
-void FormLTest::cleanup() {
-  if (FormV* v = FormV::instance()) delete v;
-  if (FormH* h = FormH::instance()) delete h;
-  g_tmp.reset();
-}
-
-void FormLTest::startUp() {
-  FormL w(dir());
-  QCOMPARE(w.windowTitle(), QStringLiteral("v3.3     Kestrel\\Специалист_МХ"));
-  QCOMPARE(child<QGroupBox>(w, "FrmDISK")->title(),
-           FormL::kFrmDiskStart + QString::fromStdString(odi::today_text()));
-  QVERIFY(FormL::kFrmDiskStart.endsWith(QStringLiteral("каталоги                     Дата: ")));
-  QCOMPARE(w.size(), QSize(672, 413));
-  QCOMPARE(w.minimumSize(), w.maximumSize());
-  const char* on[] = {"CheckTXT", "CheckWIN", "CheckKOI8"};
-  const char* off[] = {"CheckBIN", "CheckROM", "CheckRKS", "CheckDOS", "CheckKOI7"};
-  for (const char* n : on) QVERIFY(child<QCheckBox>(w, n)->isChecked());
-  for (const char* n : off) QVERIFY(!child<QCheckBox>(w, n)->isChecked());
-  for (const char* n : {"CheckTXT", "CheckWIN", "CheckKOI8", "CheckBIN", "CheckROM", "CheckRKS",
-                        "CheckDOS", "CheckKOI7"})
-    QVERIFY(!child<QCheckBox>(w, n)->isEnabled());
-  QVERIFY(!child<QGroupBox>(w, "FrmTIP")->isEnabled());
-  QVERIFY(!child<QGroupBox>(w, "FrmKOD")->isEnabled());
-  QCOMPARE(child<QGroupBox>(w, "FrmKOD")->title(), QStringLiteral("Перекодировка  КОИ8  под"));
-  auto* copy = child<QPushButton>(w, "ComCOPY");
-  QVERIFY(!copy->isEnabled());
-  QCOMPARE(copy->text(), QStringLiteral("копировать"));
-  for (const char* n : {"LabODI", "LabVER", "LabDISK", "LabCOPY"})
-    QVERIFY(child<QLabel>(w, n)->text().isEmpty());
-  QCOMPARE(child<QLabel>(w, "LabDISK")->toolTip(),
-           QStringLiteral(" Внутреннее имя дискеты + каталоги"));
-  QCOMPARE(child<QCheckBox>(w, "CheckTXT")->toolTip(),
-           QStringLiteral(" Тело файла + кодировки + прочее  "));
-  QCOMPARE(child<QPushButton>(w, "ComHLP")->toolTip(), QStringLiteral(" О программе и форматах "));
-  QCOMPARE(child<ClickList>(w, "List1")->geometry(), QRect(356, 48, 145, 292));
-  QVERIFY(child<ClickList>(w, "List1")->font().bold());
-  QVERIFY(!child<QTimer>(w, "Timer1")->isActive());
-  QCOMPARE(child<DirList>(w, "Dir1")->path(), dir());
-  QCOMPARE(child<FileList>(w, "FileL")->path(), dir());
-  QCOMPARE(child<FileList>(w, "FileV")->path(), dir());
-  QCOMPARE(child<odi::gui::DriveList>(w, "Drive1")->drive(), QStorageInfo(dir()).rootPath());
-  const FormL::MainState& st = w.state();
-  QCOMPARE(st.DIR_ODI, dir());
-  QCOMPARE(st.KAT.KAT_LEV, 0);
-  QVERIFY(st.BUF_FIL.empty());
-  QVERIFY(st.DIR_COP.isEmpty());
-  QVERIFY(w.rules().FLG_KAT.empty());
-  QCOMPARE(st.LAB_WID, 8775);
-  QCOMPARE(st.CHR_WID, 122);
-  QVERIFY(!QFileInfo::exists(path("disk1")));  // nothing is created at start
-}
-
-void FormLTest::fileListsMatchPatterns() {
-  for (const char* n : {"x.ODI", "y.odi1", "w.txt", "a.BIN", "b.rks", "c.doc", "d.Rom"})
-    write_bytes(path(QString::fromLatin1(n)), "");
-  FormL w(dir());
-  QCOMPARE(child<FileList>(w, "FileL")->names(), (QStringList{"disk1.odi", "x.ODI", "y.odi1"}));
-  QCOMPARE(child<FileList>(w, "FileV")->names(), (QStringList{"a.BIN", "b.rks", "d.Rom", "w.txt"}));
-}
-
-void FormLTest::clickImage() {
-  Simple s;
-  FormL w(dir());
-  choose(w, "disk1.odi");
-  const FormL::MainState& st = w.state();
-  QCOMPARE(child<QLabel>(w, "LabODI")->text(), QStringLiteral("disk1.odi"));
-  QCOMPARE(st.PATH_ODI, path("disk1.odi"));
-  // The 13 bytes from the signature; the two 00h after the number show as blanks.
-  QCOMPARE(st.VER_DOS, s.disk.image().substr(5, 13));
-  QCOMPARE(child<QLabel>(w, "LabVER")->text(), QStringLiteral("Dos_MX V3.6  "));
-  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), QStringLiteral("\\AB"));
-  QCOMPARE(rows(w), (QStringList{"GAME     COM 3K", "README   TXT 1K",
-                                 u(odi::list_row(s.record(s.docs))), ""}));
-  QCOMPARE(st.KAT.KAT_POS[0], 0x3000);
-  QCOMPARE(st.KAT.KAT_IDX[0], 0);
-  QCOMPARE(child<ClickList>(w, "List1")->currentRow(), 0);
-  auto* frame = child<QGroupBox>(w, "FrmDISK");
-  QCOMPARE(frame->title(), FormL::kFrmDiskHead + QStringLiteral("31.12.99"));
-  QVERIFY(
-      frame->title().endsWith(QStringLiteral("каталоги                        Дата: 31.12.99")));
-  QVERIFY(child<QPushButton>(w, "ComCOPY")->isEnabled());
-  QVERIFY(child<QTimer>(w, "Timer1")->isActive());
-  QCOMPARE(child<QTimer>(w, "Timer1")->interval(), 400);
-  QCOMPARE(w.rules().FLG_KAT, std::string("0"));
-  // A catalogue row shows its own date; the last row today's.
-  select(w, 2);
-  QCOMPARE(frame->title(), FormL::kFrmDiskHead + QStringLiteral("02.09.92"));
-  QVERIFY(!child<QPushButton>(w, "ComCOPY")->isEnabled());
-  select(w, 3);
-  QCOMPARE(frame->title(), FormL::kFrmDiskHead + QString::fromStdString(odi::today_text()));
-  QVERIFY(!child<QPushButton>(w, "ComCOPY")->isEnabled());
-  QCOMPARE(st.DAT_TXT, odi::today_text());
-}
-
-void FormLTest::clickOddImages() {
-  write_bytes(path("empty.odi"), "");
-  DiskBuilder nosig;
-  nosig.clearSignature().setDiskName("NOSIG");
-  nosig.writeTo(path("nosig.odi").toStdString());
-  FormL w(dir());
-  choose(w, "disk1.odi");
-  const QStringList before = rows(w);
-  // An empty file is taken as chosen, and nothing else changes.
-  choose(w, "empty.odi");
-  QCOMPARE(child<QLabel>(w, "LabODI")->text(), QStringLiteral("empty.odi"));
-  QCOMPARE(w.state().PATH_ODI, path("empty.odi"));
-  QCOMPARE(w.state().NAM_ODI, QStringLiteral("empty.odi"));
-  QVERIFY(child<QLabel>(w, "LabVER")->text().startsWith(QStringLiteral("Dos_MX")));
-  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), QStringLiteral("\\AB"));
-  QCOMPARE(rows(w), before);
-  choose(w, "nosig.odi");
-  QCOMPARE(child<QLabel>(w, "LabVER")->text(), QStringLiteral("нет версии"));
-  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), QStringLiteral("\\NOSIG"));
-  QCOMPARE(rows(w), QStringList{""});
-}
-
-void FormLTest::enterAndLeaveCatalogues() {
-  FormL w(dir());
-  w.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&w));
-  choose(w, "disk1.odi");
-  // A real double-click on the DOCS row.
-  auto* list = child<ClickList>(w, "List1");
-  const QRect r = list->visualItemRect(list->item(2));
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
-  QCOMPARE(list->currentRow(), 2);
-  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, r.center());
-  QCOMPARE(w.state().KAT.KAT_LEV, 1);
-  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), QStringLiteral("\\AB\\DOCS"));
-  QCOMPARE(rows(w).last(), QStringLiteral("<<<"));
-  QCOMPARE(rows(w).size(), 3);
-  QCOMPARE(list->currentRow(), 0);
-  // Down to SUB (row 1), back up twice: the rows left are selected again.
-  dbl(w, 1);
-  QCOMPARE(w.state().KAT.KAT_LEV, 2);
-  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), QStringLiteral("\\AB\\DOCS\\SUB"));
-  dbl(w, 1);  // "<<<"
-  QCOMPARE(w.state().KAT.KAT_LEV, 1);
-  QCOMPARE(list->currentRow(), 1);
-  QVERIFY(!child<QPushButton>(w, "ComCOPY")->isEnabled());  // SUB is a catalogue
-  dbl(w, 2);
-  QCOMPARE(w.state().KAT.KAT_LEV, 0);
-  QCOMPARE(list->currentRow(), 2);
-  // The up-row at the root does nothing.
-  dbl(w, 3);
-  QCOMPARE(w.state().KAT.KAT_LEV, 0);
-  QCOMPARE(list->currentRow(), 3);
-  QCOMPARE(w.rules().FLG_KAT, std::string("0"));
-  // After a change of folder the list is empty; a double-click there goes up in the image
-  // chosen before.
-  dbl(w, 2);
-  QVERIFY(QDir(dir()).mkdir("other"));
-  QVERIFY(child<DirList>(w, "Dir1")->setPath(path("other")));
-  QCOMPARE(list->count(), 0);
-  w.List1_DblClick();
-  QCOMPARE(w.state().KAT.KAT_LEV, 0);
-  QCOMPARE(rows(w).size(), 4);
-  QCOMPARE(list->currentRow(), 2);
-}
-
-void FormLTest::levelTenAndRememberedRow() {
-  DiskBuilder deep;
-  Cat c = deep.root();
-  for (int i = 1; i <= 11; ++i) c = deep.addCatalogue(c, "L" + std::to_string(i));
-  deep.writeTo(path("deep.odi").toStdString());
-  FormL w(dir());
-  choose(w, "deep.odi");
-  for (int i = 1; i <= 10; ++i) dbl(w, 0);
-  QCOMPARE(w.state().KAT.KAT_LEV, 10);
-  const QString label = child<QLabel>(w, "LabDISK")->text();
-  QVERIFY(label.endsWith(QStringLiteral("\\L10")));
-  QCOMPARE(rows(w).first(), u(odi::list_row(w.state().KAT_REC[0].rec)));
-  dbl(w, 0);  // L11 from level 10: nothing happens
-  QCOMPARE(w.state().KAT.KAT_LEV, 10);
-  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), label);
-  QCOMPARE(w.rules().FLG_KAT, std::string("0"));
-
-  // The remembered row lies beyond the rebuilt list when the image changed meanwhile.
-  choose(w, "disk1.odi");
-  dbl(w, 2);  // into DOCS, row 2 remembered for the root
-  DiskBuilder small;
-  small.addFile(small.root(), {.name = "ONLY", .ext = "COM", .start = 0, .body = "x"});
-  small.writeTo(path("disk1.odi").toStdString());
-  dbl(w, 2);  // "<<<"
-  QCOMPARE(w.state().KAT.KAT_LEV, 0);
-  QCOMPARE(rows(w).size(), 2);
-  QCOMPARE(child<ClickList>(w, "List1")->currentRow(), 1);
-}
-
-void FormLTest::buttonAndPanelFollowTheRow() {
-  FormL w(dir());
-  choose(w, "disk1.odi");
-  auto* copy = child<QPushButton>(w, "ComCOPY");
-  const char* all[] = {"CheckBIN", "CheckROM", "CheckRKS",  "CheckTXT",
-                       "CheckDOS", "CheckWIN", "CheckKOI8", "CheckKOI7"};
-  for (const char* n : all) QVERIFY2(child<QCheckBox>(w, n)->isEnabled(), n);
-  QVERIFY(child<QGroupBox>(w, "FrmKOD")->isEnabled());
-  // A catalogue: all off, values kept.
-  const odi::Options before = w.options();
-  select(w, 2);
-  QVERIFY(!copy->isEnabled());
-  for (const char* n : all) QVERIFY2(!child<QCheckBox>(w, n)->isEnabled(), n);
-  QCOMPARE(w.options(), before);
-  // A file while the type is rks: types on, recoding off.
-  select(w, 1);
-  click_box(w, "CheckRKS");
-  select(w, 2);
-  select(w, 0);
-  QVERIFY(copy->isEnabled() && child<QGroupBox>(w, "FrmTIP")->isEnabled());
-  QVERIFY(child<QCheckBox>(w, "CheckRKS")->isEnabled());
-  QVERIFY(!child<QGroupBox>(w, "FrmKOD")->isEnabled());
-  QVERIFY(!child<QCheckBox>(w, "CheckWIN")->isEnabled());
-  // After a copy: "!!!" until another file or catalogue row is chosen; the last row keeps it.
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("!!!"));
-  select(w, 3);
-  QCOMPARE(copy->text(), QStringLiteral("!!!"));
-  QVERIFY(copy->isEnabled());
-  select(w, 1);
-  QCOMPARE(copy->text(), QStringLiteral("копировать"));
-  QVERIFY(copy->toolTip().isEmpty());
-}
-
-void FormLTest::copyEveryForm() {
-  Simple s;
-  const odi::Options forms[] = {
-      opts(true, false, false, false, false, true, true, false),
-      opts(false, true, false, false, false, true, true, false),
-      opts(false, false, true, false, false, true, true, false),
-      opts(false, false, false, true, false, true, true, false),
-      opts(false, false, false, true, true, false, false, true),
-      opts(false, false, false, true, false, false, true, true),
-      opts(false, false, true, false, true, false, true, true),
-  };
-  FormL w(dir());
-  choose(w, "disk1.odi");
-  for (const odi::Options& o : forms) {
-    for (int row : {0, 1}) {
-      select(w, row);
-      set_options(w, o);
-      child<QPushButton>(w, "ComCOPY")->click();
-      QCOMPARE(child<QPushButton>(w, "ComCOPY")->text(), QStringLiteral("!!!"));
-      const Entry e = row == 0 ? Entry(s.game) : Entry(s.readme);
-      const QString out = path("disk1/") + QString::fromStdString(odi::output_name(s.record(e), o));
-      QCOMPARE(read_bytes(out), s.expected(e, o));
-    }
+ private slots:
+  void init() {
+    g_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(g_tmp->isValid());
+    Simple().disk.writeTo(path("disk1.odi").toStdString());
   }
-  QStringList made = QDir(path("disk1")).entryList(QDir::Files);
-  QCOMPARE(made.size(), 14);
-}
+  void cleanup() {
+    delete FormV::instance();
+    delete FormH::instance();
+    g_tmp.reset();
+  }
 
-void FormLTest::copyNamesAndFolders() {
-  Simple s;
-  FormL w(dir());
-  choose(w, "disk1.odi");
-  select(w, 0);
-  set_options(w, opts(true, false, false, false, false, true, true, false));
-  child<QPushButton>(w, "ComCOPY")->click();
-  QVERIFY(QFileInfo(path("disk1/GAME     COM.bin")).isFile());
-  QCOMPARE(child<QLabel>(w, "LabCOPY")->text(), FormL::shorten_path(path("disk1"), 8775, 122));
-  // From DOCS, with dos and KOI-7: "d", then "7".
-  dbl(w, 2);
-  QCOMPARE(child<QLabel>(w, "LabCOPY")->text(), FormL::shorten_path(path("disk1/DOCS"), 8775, 122));
-  select(w, 0);
-  set_options(w, opts(false, false, false, true, true, false, true, true));
-  child<QPushButton>(w, "ComCOPY")->click();
-  const QString letter = path("disk1/DOCS/LETTER   TXTd7.txt");
-  QCOMPARE(read_bytes(letter), s.expected(s.letter, w.options()));
-  // A second copy replaces the first whole: no tail of a longer file stays.
-  write_bytes(letter, std::string(100000, 'z'));
-  child<QPushButton>(w, "ComCOPY")->click();
-  QCOMPARE(read_bytes(letter), s.expected(s.letter, w.options()));
-  // Level 2 with the level-1 folder deleted: both made again.
-  QVERIFY(QDir(path("disk1/DOCS")).removeRecursively());
-  dbl(w, 1);
-  select(w, 0);
-  set_options(w, opts(false, false, true, false, false, false, true, true));
-  child<QPushButton>(w, "ComCOPY")->click();
-  QCOMPARE(read_bytes(path("disk1/DOCS/SUB/DEEP     BIN7.rks")), s.expected(s.deep, w.options()));
-}
+  void startUp() {
+    for (const char* n : {"x.ODI", "y.odi1", "w.txt", "a.BIN", "b.rks", "c.doc", "d.Rom"})
+      write_bytes(path(QString::fromLatin1(n)), "");
+    FormL w(path());
+    QCOMPARE(w.windowTitle(), QStringLiteral("v3.3     Kestrel\\Специалист_МХ"));
+    QCOMPARE(child<QGroupBox>(w, "FrmDISK")->title(),
+             FormL::kFrmDiskStart + QString::fromStdString(odi::today_text()));
+    QVERIFY(FormL::kFrmDiskStart.endsWith(QStringLiteral("каталоги                     Дата: ")));
+    QCOMPARE(w.size(), QSize(672, 413));
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    // The panel as the options rules start it, all off; nothing chosen, nothing created.
+    QCOMPARE(w.options(), opts("txt win koi8"));
+    for (const QWidget* c : w.findChildren<QCheckBox*>()) QVERIFY(!c->isEnabled());
+    QCOMPARE(snap(w) + text(w, "LabODI") + text(w, "LabVER") + text(w, "LabCOPY"),
+             QStringLiteral("  -"));
+    QVERIFY(!child<QTimer>(w, "Timer1")->isActive());
+    QVERIFY(!QFileInfo::exists(path("disk1")));
+    QCOMPARE(w.state().LAB_WID, 8775);
+    QCOMPARE(w.state().CHR_WID, 122);
+    // The lists show the folder, each with its patterns, letter case ignored.
+    QCOMPARE(child<DirList>(w, "Dir1")->path(), path());
+    QCOMPARE(child<FileList>(w, "FileL")->names(), (QStringList{"disk1.odi", "x.ODI", "y.odi1"}));
+    QCOMPARE(child<FileList>(w, "FileV")->names(),
+             (QStringList{"a.BIN", "b.rks", "d.Rom", "w.txt"}));
+    // "?" opens the one help window, which keeps HelpUser.txt in the working folder.
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(path());
+    child<QPushButton>(w, "ComHLP")->click();
+    FormH* h = FormH::instance();
+    child<QPushButton>(w, "ComHLP")->click();
+    QVERIFY(h != nullptr && FormH::instance() == h);
+    QVERIFY(QFileInfo::exists(path("HelpUser.txt")));
+    QDir::setCurrent(cwd);
+  }
 
-void FormLTest::copyErrors() {
-  DiskBuilder bad;
-  File badkat =
-      bad.addFile(bad.root(), {.name = "BADKAT", .ext = "COM", .start = 0, .body = "abc"});
-  bad.setRecordByte(badkat, rec::kSector, 0);
-  File badfat = bad.addFile(
-      bad.root(), {.name = "BADFAT", .ext = "COM", .start = 0, .body = std::string(3000, 'x')});
-  bad.setFatCell(bad.chain(badfat)[1], 5, 0);
-  bad.addFile(bad.root(), {.name = "FAR",
-                           .ext = "COM",
-                           .start = 0,
-                           .body = std::string(2000, 'y'),
-                           .sectors = {700, 701}});
-  bad.writeTo(path("bad.odi").toStdString());
-  const std::string badBytes = bad.image();
-  bad.truncate(400 * 1024);
-  bad.writeTo(path("short.odi").toStdString());
-  bad.writeTo(path("named.odi1").toStdString());
+  void chooseImagesAndWalkCatalogues() {
+    write_bytes(path("empty.odi"), "");
+    DiskBuilder nosig;
+    nosig.clearSignature().setDiskName("NOSIG");
+    nosig.writeTo(path("nosig.odi").toStdString());
+    FormL w(path());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(choose(w, "disk1.odi"),
+             "\\AB [GAME     COM 3K]|README   TXT 1K|DOCS         2K| копировать");
+    // The 13 bytes from the signature: the two 00h after the number show as blanks.
+    QCOMPARE(text(w, "LabODI") + "|" + text(w, "LabVER"),
+             QStringLiteral("disk1.odi|Dos_MX V3.6  "));
+    auto* frame = child<QGroupBox>(w, "FrmDISK");
+    QVERIFY(
+        frame->title().endsWith(QStringLiteral("каталоги                        Дата: 31.12.99")));
+    QCOMPARE(child<QTimer>(w, "Timer1")->interval(), 400);
+    QVERIFY(child<QTimer>(w, "Timer1")->isActive());
+    const auto boxes = w.findChildren<QCheckBox*>();
+    for (const QWidget* box : boxes) QVERIFY(box->isEnabled());  // a file row, txt for win
+    // A catalogue row shows its own date and switches the panel off; the last row shows today's.
+    QCOMPARE(select(w, 2), "\\AB GAME     COM 3K|README   TXT 1K|[DOCS         2K]| -");
+    for (const QWidget* box : boxes) QVERIFY(!box->isEnabled());
+    QCOMPARE(frame->title(), FormL::kFrmDiskHead + QStringLiteral("02.09.92"));
+    select(w, 3);
+    QCOMPARE(frame->title(), FormL::kFrmDiskHead + QString::fromStdString(odi::today_text()));
+    // A real double-click on the DOCS row; down to SUB and back up: the rows left are selected
+    // again, and the up-row at the root does nothing.
+    auto* list = child<ClickList>(w, "List1");
+    const QRect r = list->visualItemRect(list->item(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    QCOMPARE(snap(w),
+             QStringLiteral("\\AB\\DOCS [LETTER   TXT 1K]|SUB          1K|<<< копировать"));
+    QCOMPARE(dbl(w, 1), QStringLiteral("\\AB\\DOCS\\SUB [DEEP     BIN 1K]|<<< копировать"));
+    QCOMPARE(dbl(w, 1), QStringLiteral("\\AB\\DOCS LETTER   TXT 1K|[SUB          1K]|<<< -"));
+    QCOMPARE(dbl(w, 2), "\\AB GAME     COM 3K|README   TXT 1K|[DOCS         2K]| -");
+    QCOMPARE(dbl(w, 3), kRoot + "[] -");
+    // An empty file is taken as chosen, and nothing else changes; no signature, no version.
+    QCOMPARE(choose(w, "empty.odi"), kRoot + "[] -");
+    QCOMPARE(text(w, "LabODI") + "|" + text(w, "LabVER"),
+             QStringLiteral("empty.odi|Dos_MX V3.6  "));
+    QCOMPARE(choose(w, "nosig.odi"), QStringLiteral("\\NOSIG [] -"));
+    QCOMPARE(text(w, "LabVER"), QStringLiteral("нет версии"));
+    // The remembered row lies beyond the list rebuilt from an image changed meanwhile.
+    choose(w, "disk1.odi");
+    dbl(w, 2);
+    DiskBuilder small;
+    small.addFile(small.root(), fileSpec("ONLY", "COM", 0, "x"));
+    small.writeTo(path("disk1.odi").toStdString());
+    QCOMPARE(dbl(w, 2), QStringLiteral("\\AB ONLY     COM 1K|[] копировать"));
+    // Ten levels down there is no room for another: its double-click does nothing.
+    DiskBuilder deep;
+    Cat c = deep.root();
+    for (int i = 1; i <= 11; ++i) c = deep.addCatalogue(c, "L" + std::to_string(i));
+    deep.writeTo(path("deep.odi").toStdString());
+    choose(w, "deep.odi");
+    for (int i = 0; i < 10; ++i) dbl(w, 0);
+    const QString at10 = "\\DISK\\L1\\L2\\L3\\L4\\L5\\L6\\L7\\L8\\L9\\L10 [L11          0K]|<<< -";
+    QCOMPARE(snap(w), at10);
+    QCOMPARE(dbl(w, 0), at10);
+  }
 
-  FormL w(dir());
-  auto* copy = child<QPushButton>(w, "ComCOPY");
-  choose(w, "bad.odi");
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  KATа"));
-  QCOMPARE(copy->toolTip(), QStringLiteral(" Ошибка в заголовке файла\\каталога "));
-  // The error text is the file's content.
-  const odi::Record kat =
-      odi::Record::from(std::string_view(badBytes).substr(bad.recordOffset(badkat), 32));
-  QCOMPARE(
-      read_bytes(path("bad/BADKAT   COM.txt")),
-      odi::COPY_BUF(odi::Image(badBytes), kat, {}, odi::FIL_DAT(kat, odi::today_text())).BUF_FIL);
-  QVERIFY(u(read_bytes(path("bad/BADKAT   COM.txt"))).startsWith(QStringLiteral("ОШИБКА")));
-  select(w, 1);
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  FATа"));
-  QVERIFY(copy->toolTip().isEmpty());
-  QCOMPARE(read_bytes(path("bad/BADFAT   COM.txt")), odi::texts::err_fat());
-  // The image ends before the file's sectors.
-  choose(w, "short.odi");
-  select(w, 2);
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  чтения"));
-  QCOMPARE(copy->toolTip(), QStringLiteral(" Образ дискеты короче, чем нужно "));
-  // A name without ".odi": refused, nothing made.
-  const QStringList before = QDir(dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-  choose(w, "named.odi1");
-  QCOMPARE(child<QLabel>(w, "LabCOPY")->text(), QString());
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  имени"));
-  QCOMPARE(copy->toolTip(), QStringLiteral(" Имя образа должно оканчиваться на .odi "));
-  QCOMPARE(QDir(dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
-}
+  void copyEveryFormAndButtonState() {
+    Simple s;
+    FormL w(path());
+    choose(w, "disk1.odi");
+    for (const char* form : {"bin win koi8", "rom win koi8", "rks dos koi8 koi7", "txt dos koi7"}) {
+      for (const Entry e : {Entry(s.game), Entry(s.readme)}) {
+        select(w, e.id == s.game.id ? 0 : 1);
+        set_options(w, form);
+        QCOMPARE(copy(w), QStringLiteral("!!! //"));
+        const auto name = QString::fromStdString(odi::output_name(s.record(e), opts(form)));
+        QCOMPARE(read_bytes(path("disk1/") + name), s.expected(e, opts(form)));
+      }
+    }
+    QCOMPARE(QDir(path("disk1")).entryList(QDir::Files).size(), 8);
+    QCOMPARE(text(w, "LabCOPY"), FormL::shorten_path(path("disk1"), 8775, 122));
+    // "!!!" stays on the last row and goes with a file or catalogue row; a catalogue row switches
+    // the panel off and keeps its values.
+    QCOMPARE(select(w, 3), kRoot + "[] !!!");
+    QCOMPARE(select(w, 2), "\\AB GAME     COM 3K|README   TXT 1K|[DOCS         2K]| -");
+    QCOMPARE(w.options(), opts("txt dos koi7"));
+    QCOMPARE(select(w, 1), "\\AB GAME     COM 3K|[README   TXT 1K]|DOCS         2K| копировать");
+    // The recoding frame names the sources ticked, and follows the type, also when the value is
+    // set from code.
+    child<QCheckBox>(w, "CheckKOI8")->click();
+    QCOMPARE(child<QGroupBox>(w, "FrmKOD")->title(),
+             QStringLiteral("Перекодировка  КОИ8 + КОИ7  под"));
+    child<QCheckBox>(w, "CheckRKS")->setChecked(true);
+    QVERIFY(!child<QCheckBox>(w, "CheckTXT")->isChecked());
+    QVERIFY(!child<QGroupBox>(w, "FrmKOD")->isEnabled() &&
+            !child<QCheckBox>(w, "CheckDOS")->isEnabled());
+    // From DOCS: into the catalogue's folder.
+    dbl(w, 2);
+    QCOMPARE(text(w, "LabCOPY"), FormL::shorten_path(path("disk1/DOCS"), 8775, 122));
+    copy(w);
+    QCOMPARE(read_bytes(path("disk1/DOCS/LETTER   TXTd7.rks")), s.expected(s.letter, w.options()));
+  }
 
-void FormLTest::writeFailures() {
-  Simple s;
-  FormL w(dir());
-  auto* copy = child<QPushButton>(w, "ComCOPY");
-  // The target root exists as a file.
-  write_bytes(path("disk1"), "keep");
-  choose(w, "disk1.odi");
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  записи"));
-  QVERIFY(!copy->toolTip().isEmpty());
-  QCOMPARE(read_bytes(path("disk1")), std::string("keep"));
-  QVERIFY(QFile::remove(path("disk1")));
-  // A catalogue level exists as a file.
-  QVERIFY(QDir(dir()).mkdir("disk1"));
-  write_bytes(path("disk1/DOCS"), "keep");
-  dbl(w, 2);
-  select(w, 0);
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  записи"));
-  QVERIFY(copy->toolTip().contains(QStringLiteral("DOCS")));
-  QCOMPARE(read_bytes(path("disk1/DOCS")), std::string("keep"));
-  // The output path is a folder: it stays, and no partial file is left beside it.
-  dbl(w, 2);  // "<<<"
-  select(w, 0);
-  QVERIFY(QDir(path("disk1")).mkdir("GAME     COM.txt"));
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  записи"));
-  QVERIFY(QFileInfo(path("disk1/GAME     COM.txt")).isDir());
-  QCOMPARE(QDir(path("disk1")).entryList(QDir::Files), (QStringList{"DOCS"}));
-  // The window stays usable: another entry copies.
-  select(w, 1);
-  QCOMPARE(copy->text(), QStringLiteral("копировать"));
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("!!!"));
-  QCOMPARE(read_bytes(path("disk1/README   TXT.txt")), s.expected(s.readme, w.options()));
-}
+  void copyFailures() {
+    DiskBuilder bad;
+    File badkat = bad.addFile(bad.root(), fileSpec("BADKAT", "COM", 0, "abc"));
+    bad.setRecordByte(badkat, rec::kSector, 0);
+    File badfat = bad.addFile(bad.root(), fileSpec("BADFAT", "COM", 0, std::string(3000, 'x')));
+    bad.setFatCell(bad.chain(badfat)[1], 5, 0);
+    bad.addFile(bad.root(),
+                fileSpec("FAR", "COM", 0, std::string(2000, 'y')).inSectors({700, 701}));
+    bad.writeTo(path("bad.odi").toStdString());
+    bad.truncate(400 * 1024);
+    bad.writeTo(path("short.odi").toStdString());
+    bad.writeTo(path("named.odi1").toStdString());
+    write_bytes(path("disk1"), "keep");
+    FormL w(path());
+    // Each error is shown on the button; its text is the file's content.
+    choose(w, "bad.odi");
+    QCOMPARE(copy(w), QStringLiteral("ОШИБКА  KATа / Ошибка в заголовке файла\\каталога /"));
+    QCOMPARE(read_bytes(path("bad/BADKAT   COM.txt")), odi::texts::err_catalogue());
+    select(w, 1);
+    QCOMPARE(copy(w), QStringLiteral("ОШИБКА  FATа //"));
+    QCOMPARE(read_bytes(path("bad/BADFAT   COM.txt")), odi::texts::err_fat());
+    choose(w, "short.odi");  // the image ends before the file's sectors
+    select(w, 2);
+    QCOMPARE(copy(w), QStringLiteral("ОШИБКА  чтения / Образ дискеты короче, чем нужно /"));
+    // A name without ".odi": refused, nothing made.
+    const QStringList before = QDir(path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    choose(w, "named.odi1");
+    QCOMPARE(text(w, "LabCOPY"), QString());
+    QCOMPARE(copy(w), QStringLiteral("ОШИБКА  имени / Имя образа должно оканчиваться на .odi /"));
+    QCOMPARE(QDir(path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    // The target folder cannot be made: a file holds its name, and stays.
+    choose(w, "disk1.odi");
+    QVERIFY(copy(w).startsWith(QStringLiteral("ОШИБКА  записи /Not a directory: ")));
+    QCOMPARE(read_bytes(path("disk1")), std::string("keep"));
+    // The image replaced since it was listed: the copy takes the bytes there now.
+    QVERIFY(QFile::remove(path("disk1")));
+    Simple other;
+    std::string changed = other.disk.image();
+    changed.replace(sectorOffset(other.disk.chain(other.game)[0]), 4, "NEW!");
+    write_bytes(path("disk1.odi"), changed);
+    set_options(w, "bin win koi8");
+    copy(w);
+    QCOMPARE(read_bytes(path("disk1/GAME     COM.bin")).substr(0, 4), std::string("NEW!"));
+    // Vanished: the copy says so and writes nothing, a preview shows the read error text, and a
+    // catalogue of it is an empty list with its up-row.
+    QVERIFY(QFile::remove(path("disk1.odi")));
+    QVERIFY(QDir(path("disk1")).removeRecursively());
+    QVERIFY(copy(w).startsWith(QStringLiteral("ОШИБКА  чтения /No such file")));
+    QVERIFY(!QFileInfo::exists(path("disk1")));
+    w.List1_DblClick();
+    QCOMPARE(w.state().BUF_FIL, odi::DAMP_TXT(odi::texts::err_read(), true));
+    QCOMPARE(dbl(w, 2), QStringLiteral("\\AB\\DOCS [<<<] -"));
+  }
 
-void FormLTest::pathShortening() {
-  const QString p51(51, QLatin1Char('a'));
-  QCOMPARE(FormL::shorten_path(p51, 8775, 122), p51);
-  QString p60;
-  for (int i = 0; i < 60; ++i) p60 += QChar(u'0' + i % 10);
-  QCOMPARE(FormL::shorten_path(p60, 8775, 122), QStringLiteral("...") + p60);
-  QString p100;
-  for (int i = 0; i < 100; ++i) p100 += QChar(u'a' + i % 26);
-  QCOMPARE(FormL::shorten_path(p100, 8775, 122), QStringLiteral("...") + p100.right(68));
-  // Through the label: a long image folder.
-  const QString longdir = path(QString(60, QLatin1Char('f')));
-  QVERIFY(QDir().mkpath(longdir));
-  QVERIFY(QFile::copy(path("disk1.odi"), longdir + QStringLiteral("/disk1.odi")));
-  FormL w(longdir);
-  choose(w, "disk1.odi");
-  const QString target = longdir + QStringLiteral("/disk1");
-  QCOMPARE(child<QLabel>(w, "LabCOPY")->text(), QStringLiteral("...") + target.right(68));
-}
+  void pathShortening() {
+    QString p51(51, QLatin1Char('a')), p60, p100;
+    for (int i = 0; i < 60; ++i) p60 += QChar(u'0' + i % 10);
+    for (int i = 0; i < 100; ++i) p100 += QChar(u'a' + i % 26);
+    QCOMPARE(FormL::shorten_path(p51, 8775, 122), p51);
+    QCOMPARE(FormL::shorten_path(p60, 8775, 122), QStringLiteral("...") + p60);
+    QCOMPARE(FormL::shorten_path(p100, 8775, 122), QStringLiteral("...") + p100.right(68));
+  }
 
-void FormLTest::copyListFollowsTarget() {
-  Simple s;
-  DiskBuilder up;
-  up.writeTo(path("UP.ODI").toStdString());
-  up.writeTo(path("odd.odi1").toStdString());
-  QVERIFY(QDir(dir()).mkdir("UP"));
-  QVERIFY(QDir(dir()).mkdir("odd"));
-  FormL w(dir());
-  auto* fv = child<FileList>(w, "FileV");
-  choose(w, "disk1.odi");
-  QCOMPARE(w.state().DIR_COP, dir());  // no target folder yet
-  select(w, 1);
-  child<QPushButton>(w, "ComCOPY")->click();
-  QCOMPARE(fv->path(), dir());
-  QCOMPARE(w.state().DIR_COP, path("disk1"));
-  w.Timer1_Timer();
-  QCOMPARE(fv->path(), path("disk1"));
-  QCOMPARE(fv->names(), QStringList{"README   TXT.txt"});
-  // The real timer: a copy from DOCS shows up within a tick or two.
-  dbl(w, 2);
-  QCOMPARE(w.state().DIR_COP, dir());  // disk1/DOCS does not exist yet
-  select(w, 0);
-  child<QPushButton>(w, "ComCOPY")->click();
-  QTRY_COMPARE_WITH_TIMEOUT(fv->path(), path("disk1/DOCS"), 2000);
-  QCOMPARE(fv->names(), QStringList{"LETTER   TXT.txt"});
-  // Level 2 while its folder is missing: the image folder.
-  dbl(w, 1);
-  QCOMPARE(w.state().DIR_COP, dir());
-  // Upper-case .ODI has a target; .odi1 never.
-  choose(w, "UP.ODI");
-  QCOMPARE(w.state().DIR_COP, path("UP"));
-  choose(w, "odd.odi1");
-  QCOMPARE(w.state().DIR_COP, dir());
-}
+  void copyListAndFolders() {
+    DiskBuilder().writeTo(path("UP.ODI").toStdString());
+    DiskBuilder().writeTo(path("odd.odi1").toStdString());
+    for (const char* d : {"UP", "odd", "sub"}) QVERIFY(QDir(path()).mkdir(d));
+    FormL w(path());
+    auto* fv = child<FileList>(w, "FileV");
+    auto* dirs = child<DirList>(w, "Dir1");
+    // The timer points the copy list at the catalogue's folder once a copy has made it.
+    choose(w, "disk1.odi");
+    QCOMPARE(w.state().DIR_COP, path());
+    select(w, 1);
+    copy(w);
+    QCOMPARE(w.state().DIR_COP, path("disk1"));
+    QCOMPARE(fv->path(), path());
+    w.Timer1_Timer();
+    QCOMPARE(fv->names(), QStringList{"README   TXT.txt"});
+    dbl(w, 2);
+    QCOMPARE(w.state().DIR_COP, path());  // disk1/DOCS does not exist yet
+    copy(w);
+    QTRY_COMPARE_WITH_TIMEOUT(fv->path(), path("disk1/DOCS"), 2000);  // the real timer
+    dbl(w, 1);  // level 2 while its folder is missing: the image folder
+    QCOMPARE(w.state().DIR_COP, path());
+    // Upper-case .ODI has a target; .odi1 never.
+    choose(w, "UP.ODI");
+    QCOMPARE(w.state().DIR_COP, path("UP"));
+    choose(w, "odd.odi1");
+    QCOMPARE(w.state().DIR_COP, path());
+    // Opening "sub" in the folder list: the lists show it, the catalogue side is cleared, and
+    // the next tick still points the copy list at the previous target.
+    choose(w, "disk1.odi");
+    for (int i = 0; i < dirs->count(); ++i)
+      if (dirs->item(i)->data(Qt::UserRole).toString() == path("sub"))
+        emit dirs->itemActivated(dirs->item(i));
+    QCOMPARE(child<FileList>(w, "FileL")->path() + "|" + fv->path(),
+             path("sub") + "|" + path("sub"));
+    QCOMPARE(text(w, "LabODI") + text(w, "LabVER") + text(w, "LabCOPY") + snap(w),
+             QStringLiteral("  -"));
+    w.Timer1_Timer();
+    QCOMPARE(fv->path(), path("disk1"));
+    // A click in the folder list forgets it; ticks then leave the copy list where it is.
+    dirs->setCurrentRow(0);
+    QVERIFY(fv->setPath(path("sub")));
+    w.Timer1_Timer();
+    QCOMPARE(fv->path(), path("sub"));
+    // A folder that cannot be read is not taken.
+    QVERIFY(!dirs->setPath(path("nowhere")));
+    QVERIFY(!dirs->setPath(path("disk1.odi")));
+    QCOMPARE(w.state().DIR_ODI, path("sub"));
+  }
 
-void FormLTest::folderChangeAndUnreadable() {
-  QVERIFY(QDir(dir()).mkdir("sub"));
-  QVERIFY(QDir(dir()).mkdir("disk1"));
-  write_bytes(path("sub/x.odi"), "");
-  FormL w(dir());
-  auto* dirs = child<DirList>(w, "Dir1");
-  auto* fv = child<FileList>(w, "FileV");
-  choose(w, "disk1.odi");
-  QCOMPARE(w.state().DIR_COP, path("disk1"));
-  // Opening "sub" in the folder list.
-  QListWidgetItem* subRow = nullptr;
-  for (int i = 0; i < dirs->count(); ++i)
-    if (dirs->item(i)->data(Qt::UserRole).toString() == path("sub")) subRow = dirs->item(i);
-  QVERIFY(subRow != nullptr);
-  emit dirs->itemActivated(subRow);
-  QCOMPARE(dirs->path(), path("sub"));
-  QCOMPARE(child<FileList>(w, "FileL")->names(), QStringList{"x.odi"});
-  QCOMPARE(w.state().DIR_ODI, path("sub"));
-  QCOMPARE(fv->path(), path("sub"));
-  QCOMPARE(child<ClickList>(w, "List1")->count(), 0);
-  for (const char* n : {"LabODI", "LabVER", "LabDISK", "LabCOPY"})
-    QVERIFY(child<QLabel>(w, n)->text().isEmpty());
-  QVERIFY(!child<QPushButton>(w, "ComCOPY")->isEnabled());
-  QCOMPARE(w.state().KAT.KAT_NAM[0], std::string("AB"));  // the catalogue state stays
-  // The next tick still points the copy list at the previous target.
-  w.Timer1_Timer();
-  QCOMPARE(fv->path(), path("disk1"));
-  // A click in the folder list forgets it; ticks then leave the copy list where it is.
-  dirs->setCurrentRow(0);
-  QVERIFY(w.state().DIR_COP.isEmpty());
-  QVERIFY(fv->setPath(path("sub")));
-  w.Timer1_Timer();
-  QCOMPARE(fv->path(), path("sub"));
-  // A folder that cannot be read is not taken.
-  QVERIFY(!dirs->setPath(path("nowhere")));
-  QVERIFY(!dirs->setPath(path("disk1.odi")));
-  QCOMPARE(dirs->path(), path("sub"));
-  QCOMPARE(w.state().DIR_ODI, path("sub"));
-  // A target folder that vanished before the tick: the copy list keeps its folder.
-  QVERIFY(dirs->setPath(dir()));
-  choose(w, "disk1.odi");
-  QVERIFY(QDir(path("disk1")).removeRecursively());
-  w.Timer1_Timer();
-  QCOMPARE(fv->path(), dir());
-}
-
-void FormLTest::previewTextAndDump() {
-  Simple s;
-  FormL w(dir());
-  choose(w, "disk1.odi");
-  dbl(w, 1);  // README as text
-  FormV* v = FormV::instance();
-  QVERIFY(v != nullptr);
-  QCOMPARE(v->windowTitle(), QStringLiteral("Предварительный  просмотр  файла\\README   TXT"));
-  const std::string text = s.expected(s.readme, w.options());
-  QCOMPARE(w.state().BUF_FIL, text);
-  QCOMPARE(v->findChild<QPlainTextEdit*>("TextV")->toPlainText(), as_shown(FormV::viewText(text)));
-  QVERIFY(u(text).contains(QStringLiteral("Привет")));
-  // Without txt: a dump of the binary form chosen.
-  click_box(w, "CheckRKS");
-  dbl(w, 0);
-  v = FormV::instance();
-  QCOMPARE(v->windowTitle(), QStringLiteral("Предварительный  просмотр  файла\\GAME     COM"));
-  const std::string dump = odi::DAMP_TXT(s.expected(s.game, w.options()), true);
-  QCOMPARE(w.state().BUF_FIL, dump);
-  QCOMPARE(v->findChild<QPlainTextEdit*>("TextV")->toPlainText(), as_shown(FormV::viewText(dump)));
-  QCOMPARE(w.state().FLG_DMP, 1);
-  QCOMPARE(w.rules().FLG_KAT, std::string("0"));
-  QVERIFY(!QFileInfo::exists(path("disk1")));  // a preview writes nothing
-}
-
-void FormLTest::viewCopy() {
-  const std::string bytes = odi::utf8_to_cp1251("Копия\r\nвторая строка\r\n");
-  write_bytes(path("copy.txt"), bytes);
-  write_bytes(path("empty.bin"), "");
-  write_bytes(path("big.rom"), std::string(70000, 'q'));
-  FormL w(dir());
-  auto* fv = child<FileList>(w, "FileV");
-  auto view = [&](const QString& name) {
-    fv->setCurrentRow(static_cast<int>(fv->names().indexOf(name)));
+  void previewAndViewer() {
+    Simple s;
+    FormL w(path());
+    // What the viewer shows: its caption, then the text (a text box keeps no-break spaces as
+    // spaces).
+    auto viewer = [] {
+      return FormV::instance()->windowTitle() + "\n" +
+             FormV::instance()->findChild<QPlainTextEdit*>("TextV")->toPlainText();
+    };
+    auto shown = [](const QString& caption, const std::string& bytes) {
+      QPlainTextEdit box;
+      box.setPlainText(FormV::viewText(bytes));
+      return caption + "\n" + box.toPlainText();
+    };
+    choose(w, "disk1.odi");
+    dbl(w, 1);  // README as text
+    const std::string text = s.expected(s.readme, w.options());
+    QCOMPARE(w.state().BUF_FIL, text);
+    QCOMPARE(viewer(), shown("Предварительный  просмотр  файла\\README   TXT", text));
+    // Without txt: a dump of the binary form chosen. A preview writes nothing.
+    child<QCheckBox>(w, "CheckRKS")->click();
+    dbl(w, 0);
+    const std::string dump = odi::DAMP_TXT(s.expected(s.game, w.options()), true);
+    QCOMPARE(w.state().BUF_FIL, dump);
+    QCOMPARE(viewer(), shown("Предварительный  просмотр  файла\\GAME     COM", dump));
+    QVERIFY(!QFileInfo::exists(path("disk1")));
+    // A copy in the copy list, double-clicked.
+    const std::string bytes = odi::utf8_to_cp1251("Копия\r\nвторая строка\r\n");
+    write_bytes(path("copy.txt"), bytes);
+    auto* fv = child<FileList>(w, "FileV");
+    QVERIFY(fv->setPath(path()));
+    fv->setCurrentRow(static_cast<int>(fv->names().indexOf("copy.txt")));
     w.FileV_DblClick();
-  };
-  view("copy.txt");
-  FormV* v = FormV::instance();
-  QVERIFY(v != nullptr);
-  QCOMPARE(v->windowTitle(), QStringLiteral("Просмотр  копии  файла\\copy.txt"));
-  QCOMPARE(w.state().BUF_FIL, bytes);
-  QCOMPARE(v->findChild<QPlainTextEdit*>("TextV")->toPlainText(), as_shown(FormV::viewText(bytes)));
-  view("empty.bin");
-  QCOMPARE(FormV::instance()->windowTitle(), QStringLiteral("Просмотр  копии  файла\\empty.bin"));
-  QVERIFY(w.state().BUF_FIL.empty());
-  view("big.rom");
-  QCOMPARE(w.state().BUF_FIL.size(), size_t{65470});
-  // A copy that vanished before the double-click is not made again.
-  fv->setCurrentRow(static_cast<int>(fv->names().indexOf("copy.txt")));
-  QVERIFY(QFile::remove(path("copy.txt")));
-  w.FileV_DblClick();
-  QVERIFY(!QFileInfo::exists(path("copy.txt")));
-  QVERIFY(w.state().BUF_FIL.empty());
-}
+    QCOMPARE(viewer(), shown("Просмотр  копии  файла\\copy.txt", bytes));
+  }
 
-void FormLTest::helpButton() {
-  // The help window keeps HelpUser.txt in the working folder: keep it out of the build tree.
-  const QString before = QDir::currentPath();
-  QDir::setCurrent(dir());
-  FormL w(dir());
-  child<QPushButton>(w, "ComHLP")->click();
-  FormH* h = FormH::instance();
-  QVERIFY(h != nullptr);
-  child<QPushButton>(w, "ComHLP")->click();
-  QCOMPARE(FormH::instance(), h);
-  QVERIFY(QFileInfo::exists(path("HelpUser.txt")));
-  delete h;
-  QDir::setCurrent(before);
-}
+  // A CP/M disk reads as any other: its name on the version label, user areas entered and left
+  // like catalogues, copies in a folder per user area. A blank disk says so and lists nothing.
+  void cpmAndBlankDisks() {
+    CpmDiskBuilder cpm;
+    cpm.addFile(0, "HELLO", "TXT", "Hi\r\n\x1A", {.lastRecordBytes = 5});
+    cpm.addFile(2, "GAME", "COM", std::string(3000, '\xC9'), {.readOnly = true});
+    cpm.writeTo(path("cpm.odi").toStdString());
+    write_bytes(path("blank.odi"), std::string(819200, '\xE5'));
+    FormL w(path());
+    QCOMPARE(choose(w, "cpm.odi"),
+             QStringLiteral("\\CPM [HELLO    TXT 1K]|USER 2       3K| копировать"));
+    QCOMPARE(text(w, "LabVER"), QStringLiteral("CP/M 2.2"));
+    QVERIFY(child<QGroupBox>(w, "FrmDISK")->title().endsWith(QStringLiteral("--.--.--")));
+    QCOMPARE(dbl(w, 1), QStringLiteral("\\CPM\\USER 2 [GAME     COM 3K R]|<<< копировать"));
+    set_options(w, "bin koi8");
+    QCOMPARE(copy(w), QStringLiteral("!!! //"));
+    QCOMPARE(read_bytes(path("cpm/USER 2/GAME     COM.bin")),
+             std::string(3000, '\xC9') + std::string(72, '\xE5'));  // the last record whole
+    QCOMPARE(dbl(w, 1), QStringLiteral("\\CPM HELLO    TXT 1K|[USER 2       3K]| -"));
+    QCOMPARE(choose(w, "blank.odi"), QStringLiteral("\\ [] -"));
+    QCOMPARE(text(w, "LabVER"), QStringLiteral("чистый диск"));
+  }
+};
 
-void FormLTest::imageChangesAfterListing() {
-  FormL w(dir());
-  auto* copy = child<QPushButton>(w, "ComCOPY");
-  choose(w, "disk1.odi");
-  // Replaced by another disk of the same layout: the copy takes the bytes there now.
-  Simple other;
-  std::string changed = other.disk.image();
-  const size_t body = odibuild::sectorOffset(other.disk.chain(other.game)[0]);
-  changed.replace(body, 4, "NEW!");
-  write_bytes(path("disk1.odi"), changed);
-  select(w, 0);
-  set_options(w, opts(true, false, false, false, false, true, true, false));
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("!!!"));
-  QCOMPARE(read_bytes(path("disk1/GAME     COM.bin")).substr(0, 4), std::string("NEW!"));
-
-  // Vanished: the copy says so, nothing is written, a preview shows the read error text, and the
-  // window goes on working.
-  QVERIFY(QFile::remove(path("disk1.odi")));
-  QVERIFY(QDir(path("disk1")).removeRecursively());
-  copy->click();
-  QCOMPARE(copy->text(), QStringLiteral("ОШИБКА  чтения"));
-  QVERIFY(!copy->toolTip().isEmpty());
-  QVERIFY(!QFileInfo::exists(path("disk1")));
-  w.List1_DblClick();
-  QCOMPARE(w.state().BUF_FIL.substr(0, 16),
-           odi::DAMP_TXT(odi::texts::err_read(), true).substr(0, 16));
-  dbl(w, 2);  // the catalogue DOCS of an image that is gone: an empty list with its up-row
-  QCOMPARE(rows(w), QStringList{QStringLiteral("<<<")});
-  dbl(w, 0);
-  QCOMPARE(child<ClickList>(w, "List1")->count(), 1);
-}
-
-// A CP/M disk reads as any other: its name on the version label, user areas entered and left
-// like catalogues, copies in a folder per user area. A blank disk says so and lists nothing.
-void FormLTest::cpmAndBlankDisks() {
-  CpmDiskBuilder cpm;
-  cpm.addFile(0, "HELLO", "TXT", "Hi\r\n\x1A", {.lastRecordBytes = 5});
-  cpm.addFile(2, "GAME", "COM", std::string(3000, '\xC9'), {.readOnly = true});
-  cpm.writeTo(path("cpm.odi").toStdString());
-  write_bytes(path("blank.odi"), std::string(819200, '\xE5'));
-  FormL w(dir());
-  choose(w, "cpm.odi");
-  QCOMPARE(child<QLabel>(w, "LabVER")->text(), QStringLiteral("CP/M 2.2"));
-  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), QStringLiteral("\\CPM"));
-  QCOMPARE(rows(w), (QStringList{"HELLO    TXT 1K", "USER 2       3K", ""}));
-  QVERIFY(child<QGroupBox>(w, "FrmDISK")->title().endsWith(QStringLiteral("--.--.--")));
-  dbl(w, 1);
-  QCOMPARE(child<QLabel>(w, "LabDISK")->text(), QStringLiteral("\\CPM\\USER 2"));
-  QCOMPARE(rows(w), (QStringList{"GAME     COM 3K R", "<<<"}));
-  child<QCheckBox>(w, "CheckBIN")->click();
-  select(w, 0);
-  child<QPushButton>(w, "ComCOPY")->click();
-  QCOMPARE(child<QPushButton>(w, "ComCOPY")->text(), QStringLiteral("!!!"));
-  QCOMPARE(read_bytes(path("cpm/USER 2/GAME     COM.bin")),
-           std::string(3000, '\xC9') + std::string(72, '\xE5'));  // the last record whole
-  dbl(w, 1);
-  QCOMPARE(w.state().KAT.KAT_LEV, 0);
-  QCOMPARE(child<ClickList>(w, "List1")->currentRow(), 1);
-  choose(w, "blank.odi");
-  QCOMPARE(child<QLabel>(w, "LabVER")->text(), QStringLiteral("чистый диск"));
-  QCOMPARE(rows(w), QStringList{""});
-}
+HELPVIEW_TEST_MAIN(FormLTest)
+#include "forml_tests.moc"
