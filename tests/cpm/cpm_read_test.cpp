@@ -220,7 +220,7 @@ TEST(CpmRead, AgreesWithCpmtools) {
   padded.resize(819200, '\xE5');
   clitest::spit(theirs, padded);
 
-  for (const std::string img : {(t / "ours.odi").string(), theirs}) {
+  for (const std::string& img : {(t / "ours.odi").string(), theirs}) {
     std::vector<std::string> listed;
     for (const auto& e : nlohmann::json::parse(run_odi({"ls", "-R", "--json", img}).out)) {
       if (e["kind"] != "file") continue;
