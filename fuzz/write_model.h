@@ -7,6 +7,7 @@
 // every byte as it was. Shared by the property test (seeded) and the fuzz target (fuzz input).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -111,23 +112,21 @@ class Model {
       p.pop_back();
     }
   }
-  Path any(const Pick& pick, bool catalogues) {
+  Path any(const Pick& pick, bool catalogues) const {
+    const std::vector<Path> all = paths(catalogues);
+    return all.empty() ? Path{} : all[pick(static_cast<unsigned>(all.size()))];
+  }
+  std::vector<Path> paths(bool catalogues) const {
     std::vector<Path> all;
     Path p;
     if (catalogues) all.push_back({});
     collect(root_, p, catalogues, all);
-    if (all.empty()) return {};
-    return all[pick(static_cast<unsigned>(all.size()))];
+    return all;
   }
-
   Path deepest() const {
-    std::vector<Path> all;
-    Path p;
-    collect(root_, p, true, all);
-    Path best;
-    for (const Path& c : all)
-      if (c.size() > best.size()) best = c;
-    return best;
+    const std::vector<Path> all = paths(true);
+    return *std::max_element(all.begin(), all.end(),
+                             [](const Path& a, const Path& b) { return a.size() < b.size(); });
   }
 
   // Room: MX_DOS sectors 13..799, a file one per KB and a catalogue one; CP/M blocks of 2 KB
@@ -212,7 +211,7 @@ class Model {
 
   odi::WriteResult rm(const Pick& pick, bool& want, std::string& what) {
     Path p = any(pick, false);
-    if (p.empty()) return step_nothing(want, what);
+    if (p.empty()) return {};  // nothing to remove or rename
     const bool recursive = pick(2) != 0;
     const std::string k = p.back();
     p.pop_back();
@@ -235,7 +234,7 @@ class Model {
 
   odi::WriteResult mv(const Pick& pick, bool& want, std::string& what) {
     Path p = any(pick, false);
-    if (p.empty()) return step_nothing(want, what);
+    if (p.empty()) return {};  // nothing to remove or rename
     const std::string k = p.back();
     p.pop_back();
     const std::string to = key(pick);
@@ -275,12 +274,6 @@ class Model {
     run_on_ = true;
     img_ = before_;
     return {odi::kRefused, "the list would run on into the next sector", -1};
-  }
-
-  odi::WriteResult step_nothing(bool& want, std::string& what) {
-    want = true;
-    what = "nothing to remove or rename";
-    return {};
   }
 
   size_t listed_count(const Node& n) const {
