@@ -5,7 +5,6 @@
 #include <fstream>
 #include <string>
 
-#include "builder/cpmbuild.h"
 #include "fulldisk.h"
 
 int main(int argc, char** argv) {
@@ -13,7 +12,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: odi-bench-disks DIR COUNT [cpm]\n");
     return 2;
   }
-  const std::string img = argc == 4 ? odibuild::cpmFullDiskImage() : full_disk_image();
+  const std::string img = argc == 4 ? cpm_full_disk_image() : full_disk_image();
   const int n = std::stoi(argv[2]);
   for (int i = 0; i < n; ++i) {
     char name[32];

@@ -7,6 +7,7 @@
 // every byte as it was. Shared by the property test (seeded) and the fuzz target (fuzz input).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -111,23 +112,21 @@ class Model {
       p.pop_back();
     }
   }
-  Path any(const Pick& pick, bool catalogues) {
+  Path any(const Pick& pick, bool catalogues) const {
+    const std::vector<Path> all = paths(catalogues);
+    return all.empty() ? Path{} : all[pick(static_cast<unsigned>(all.size()))];
+  }
+  std::vector<Path> paths(bool catalogues) const {
     std::vector<Path> all;
     Path p;
     if (catalogues) all.push_back({});
     collect(root_, p, catalogues, all);
-    if (all.empty()) return {};
-    return all[pick(static_cast<unsigned>(all.size()))];
+    return all;
   }
-
   Path deepest() const {
-    std::vector<Path> all;
-    Path p;
-    collect(root_, p, true, all);
-    Path best;
-    for (const Path& c : all)
-      if (c.size() > best.size()) best = c;
-    return best;
+    const std::vector<Path> all = paths(true);
+    return *std::max_element(all.begin(), all.end(),
+                             [](const Path& a, const Path& b) { return a.size() < b.size(); });
   }
 
   // Room: MX_DOS sectors 13..799, a file one per KB and a catalogue one; CP/M blocks of 2 KB
@@ -163,29 +162,24 @@ class Model {
     Node& cat = node(at);
     const auto old = cat.kids.find(k);
     const bool taken = old != cat.kids.end() && listed(old->second);
-    const long before_kb = used(root_, false), before_entries = used(root_, true);
-    Node gone;
+    Node now, gone;  // the new file; the old one, whose room comes back
+    now.kids[k].body = f.body;
     if (taken) gone.kids[k] = old->second;
-    const long free_kb = (cpm() ? 387 : 787) - before_kb + used(gone, false);
-    const long free_entries = 128 - before_entries + used(gone, true);
-    Node fresh_file;
-    fresh_file.body = f.body;
-    Node one;
-    one.kids[k] = fresh_file;
+    auto fits = [&](bool entries) {
+      return used(now, entries) <= (entries ? 128
+                                    : cpm() ? 387
+                                            : 787) -
+                                       used(root_, entries) + used(gone, entries);
+    };
     const size_t count = listed_count(cat) - (taken ? 1 : 0);
-    want = (!taken || (replace && !old->second.catalogue)) && used(one, false) <= free_kb &&
-           (!cpm() || used(one, true) <= free_entries) &&
+    want = (!taken || (replace && !old->second.catalogue)) && fits(false) &&
+           (!cpm() || fits(true)) &&
            (cpm() || (f.start + len <= 65536 && count < (at.empty() ? 32U : 31U)));
 
     const auto where = stack_for(at);
     if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
     const auto r = settle(odi::writer_for(kind_)->put_file(img_, *where, f, replace));
-    if (r.ok()) {
-      Node& n = cat.kids[k];
-      n = Node{};
-      n.body = f.body;
-      n.start = f.start;
-    }
+    if (r.ok()) cat.kids[k] = Node{false, f.body, f.start, {}};
     return r;
   }
 
@@ -212,7 +206,7 @@ class Model {
 
   odi::WriteResult rm(const Pick& pick, bool& want, std::string& what) {
     Path p = any(pick, false);
-    if (p.empty()) return step_nothing(want, what);
+    if (p.empty()) return {};  // nothing to remove or rename
     const bool recursive = pick(2) != 0;
     const std::string k = p.back();
     p.pop_back();
@@ -235,7 +229,7 @@ class Model {
 
   odi::WriteResult mv(const Pick& pick, bool& want, std::string& what) {
     Path p = any(pick, false);
-    if (p.empty()) return step_nothing(want, what);
+    if (p.empty()) return {};  // nothing to remove or rename
     const std::string k = p.back();
     p.pop_back();
     const std::string to = key(pick);
@@ -277,12 +271,6 @@ class Model {
     return {odi::kRefused, "the list would run on into the next sector", -1};
   }
 
-  odi::WriteResult step_nothing(bool& want, std::string& what) {
-    want = true;
-    what = "nothing to remove or rename";
-    return {};
-  }
-
   size_t listed_count(const Node& n) const {
     size_t c = 0;
     for (const auto& [k, kid] : n.kids) c += listed(kid) ? 1 : 0;
@@ -305,14 +293,10 @@ class Model {
       const odi::Entry& e = list[i];
       if (e.is_catalogue() && e.inner == pos && e.user < 0) continue;
       const std::string_view f = e.rec.name_field();
-      out[std::string(rtrim(f.substr(0, 8))) + "|" + std::string(rtrim(f.substr(9, 3)))] = {
-          e, static_cast<int>(i)};
+      out[std::string(odi::trim_spaces(f.substr(0, 8))) + "|" +
+          std::string(odi::trim_spaces(f.substr(9, 3)))] = {e, static_cast<int>(i)};
     }
     return out;
-  }
-  static std::string_view rtrim(std::string_view s) {
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
   }
 
   std::optional<odi::CatalogueStack> stack_for(const Path& p) const {

@@ -21,11 +21,20 @@ for sample in build/ci/sample/sample.odi build/dev/sample/sample.odi; do
   break
 done
 
-# The CP/M reader's seed: a small CP/M disk cut the way fuzz_cpm lays its input out.
+# The CP/M reader's seed: a small CP/M disk odi writes (two extents, a user area, an erased
+# entry), cut the way fuzz_cpm lays its input out.
 mkdir -p "$corpus/cpm"
-for tool in build/ci/tests/builder/odi-mkimage build/dev/tests/builder/odi-mkimage; do
-  [[ -x "$tool" ]] || continue
-  "$tool" fuzz/cpm_seed.json "$corpus/cpm.odi" >/dev/null
+for odi in build/ci/src/cli/odi build/dev/src/cli/odi; do
+  [[ -x "$odi" ]] || continue
+  rm -f "$corpus/cpm.odi"
+  printf 'Hello\r\n\x1a' > "$corpus/HELLO.TXT"
+  head -c 20000 /dev/zero | tr '\0' 'U' > "$corpus/BIG.DAT"
+  "$odi" new --cpm "$corpus/cpm.odi"
+  "$odi" put "$corpus/cpm.odi" / "$corpus/HELLO.TXT" "$corpus/BIG.DAT"
+  "$odi" put "$corpus/cpm.odi" "USER 3" "$corpus/HELLO.TXT"
+  "$odi" put --as OLD.BAK "$corpus/cpm.odi" / "$corpus/HELLO.TXT"
+  "$odi" rm "$corpus/cpm.odi" OLD.BAK
+  rm "$corpus/HELLO.TXT" "$corpus/BIG.DAT"
   { printf '\x01'; head -c 32 "$corpus/cpm.odi";
     dd if="$corpus/cpm.odi" bs=4096 iflag=skip_bytes,count_bytes skip=$((0x5000)) count=12288 2>/dev/null
   } > "$corpus/cpm/seed-cpm"

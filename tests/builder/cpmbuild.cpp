@@ -99,8 +99,8 @@ CpmFile CpmDiskBuilder::addFile(int user, std::string_view name, std::string_vie
 }
 
 CpmFile CpmDiskBuilder::addDeletedEntry(std::string_view name, std::string_view type,
-                                        std::string_view body, CpmFileOptions options) {
-  CpmFile file = addFile(0, name, type, body, options);
+                                        std::string_view body) {
+  CpmFile file = addFile(0, name, type, body);
   for (int i : file.entries) setEntryByte(i, cpm::kUser, cpm::kUnused);
   for (int b : file.blocks) blockUsed_[static_cast<std::size_t>(b)] = false;
   return file;
@@ -124,11 +124,6 @@ CpmDiskBuilder& CpmDiskBuilder::setEntry(int index, std::string_view bytes32) {
   return poke(cpm::entryOffset(index), bytes32);
 }
 
-std::string CpmDiskBuilder::block(int number) const {
-  if (number < 0 || number >= cpm::kBlockCount) fail("no block " + std::to_string(number));
-  return image_.substr(cpm::blockOffset(number), cpm::kBlockSize);
-}
-
 CpmDiskBuilder& CpmDiskBuilder::poke(std::size_t offset, std::string_view bytes) {
   if (offset > image_.size() || bytes.size() > image_.size() - offset)
     throw std::out_of_range("cpmbuild: write past the end of the image at offset " +
@@ -137,46 +132,11 @@ CpmDiskBuilder& CpmDiskBuilder::poke(std::size_t offset, std::string_view bytes)
   return *this;
 }
 
-int CpmDiskBuilder::freeBlockCount() const {
-  int n = 0;
-  for (bool used : blockUsed_) n += used ? 0 : 1;
-  return n;
-}
-
 void CpmDiskBuilder::writeTo(const std::string& path) const {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) fail("cannot create " + path);
   out.write(image_.data(), static_cast<std::streamsize>(image_.size()));
   if (!out.flush()) fail("cannot write " + path);
-}
-
-std::string cpmFullDiskImage() {
-  CpmDiskBuilder d;
-  const std::string line =
-      koi8("\tСтрока текста для проверки скорости перекодировки, с табуляцией.") + "\r\n";
-  auto text = [&](std::size_t n) {
-    std::string s;
-    while (s.size() + line.size() < n) s += line;
-    s.resize(n - 1, ' ');
-    return s + "\x1A";
-  };
-  auto binary = [](std::size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-      s[i] = static_cast<char>((i * 131 + seed * 7 + i / 97) & 0xFF);
-    return s;
-  };
-  // 60 files, 754600 bytes in 374 of the 387 data blocks and 82 of the 128 entries.
-  const std::size_t sizes[] = {2000, 6100, 14300, 26600, 9000, 4000, 20400, 18400};
-  const int users[] = {0, 1, 2, 5};
-  for (int i = 0; i < 60; ++i) {
-    const std::size_t n = sizes[i % 8];
-    const bool isText = i % 2 == 0;
-    d.addFile(users[i / 15], (isText ? "TEXT" : "PROG") + std::to_string(i), isText ? "TXT" : "COM",
-              isText ? text(n) : binary(n, static_cast<unsigned>(i)),
-              {.readOnly = i % 7 == 3, .system = i % 11 == 5});
-  }
-  return d.image();
 }
 
 }  // namespace odibuild

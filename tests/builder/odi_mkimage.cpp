@@ -5,16 +5,15 @@
 #include <sstream>
 #include <string>
 
-#include "builder/cpmbuild.h"
+#include "builder/odibuild.h"
 
 namespace {
 
 int usage() {
   std::cerr << "usage: odi-mkimage DESC.json OUT.odi\n"
                "       odi-mkimage --sample OUT.odi\n"
-               "Writes an 819200-byte disk image (Specialist MX) described by DESC.json, MX_DOS\n"
-               "or CP/M (\"filesystem\": \"cpm\"), or the bundled sample disk. The description\n"
-               "formats are documented in odibuild.h and cpmbuild.h.\n";
+               "Writes an 819200-byte MX_DOS disk image (Specialist MX) described by DESC.json,\n"
+               "or the bundled sample disk. The description format is documented in odibuild.h.\n";
   return 2;
 }
 
@@ -37,7 +36,7 @@ int main(int argc, char** argv) {
       buf << in.rdbuf();
       text = buf.str();
     }
-    const std::string image = odibuild::imageFromJsonText(text);
+    const std::string image = odibuild::fromJsonText(text).image();
     std::ofstream file(out, std::ios::binary | std::ios::trunc);
     file.write(image.data(), static_cast<std::streamsize>(image.size()));
     if (!file.flush()) {

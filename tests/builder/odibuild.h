@@ -319,7 +319,6 @@ class DiskBuilder {
 
 // ---- JSON descriptions ----------------------------------------------------
 // {
-//   "filesystem": "mxdos",        // the default; "cpm" takes the format in cpmbuild.h
 //   "signature": "Dos_MX V3.6",   // text, or null for none; default as shown
 //   "signature_offset": 5,
 //   "disk_name": "SAMPLE",        // UTF-8, KOI-8 on disk

@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "builder/cpmbuild.h"
 #include "builder/odibuild.h"
 
 namespace odibuild {
@@ -113,22 +112,13 @@ void addEntries(DiskBuilder& disk, Cat parent, const json& entries) {
   }
 }
 
-// MX_DOS texts end lines in CR and the file in FFh; CP/M texts in CR LF and 1Ah.
-enum class Texts { MxDos, Cpm };
+}  // namespace
 
-std::string crlf(const std::string& crText) {
-  std::string out;
-  for (char c : crText) out += c == '\x0D' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
-std::string fileBody(const json& e, Texts texts) {
-  const bool cpm = texts == Texts::Cpm;
+std::string bodyFromJson(const json& e) {
   int kinds = 0;
   std::string body;
   if (e.contains("text")) ++kinds, body = koi8Text(joinedText(e["text"]));
   if (e.contains("koi7")) ++kinds, body = koi7Text(joinedText(e["koi7"]));
-  if (cpm && kinds > 0) body = crlf(body);
   if (e.contains("hex")) ++kinds, body = hexBytes(e["hex"].get<std::string>());
   if (e.contains("fill")) {
     ++kinds;
@@ -139,56 +129,8 @@ std::string fileBody(const json& e, Texts texts) {
   }
   if (kinds > 1) fail("file has more than one body (text, koi7, hex, fill)");
   // Texts on real disks end in a byte after the last line.
-  if (e.value("eof", false)) body.push_back(cpm ? '\x1A' : '\xFF');
+  if (e.value("eof", false)) body.push_back('\xFF');
   return body;
-}
-
-std::string str(const json& e, const char* key) {
-  return e.contains(key) ? e[key].get<std::string>() : std::string();
-}
-
-CpmFileOptions cpmOptions(const json& e) {
-  CpmFileOptions o;
-  o.readOnly = e.value("ro", false);
-  o.system = e.value("sys", false);
-  o.archive = e.value("arc", false);
-  if (e.contains("last_record_bytes"))
-    o.lastRecordBytes = byte(e["last_record_bytes"], "last_record_bytes");
-  return o;
-}
-
-}  // namespace
-
-std::string bodyFromJson(const json& fileEntry) {
-  return fileBody(fileEntry, Texts::MxDos);
-}
-
-CpmDiskBuilder cpmFromJson(const json& description) {
-  const json& d = description;
-  if (!d.is_object()) fail("description: expected an object");
-  CpmDiskBuilder disk({.withParameterBlock = d.value("parameter_block", true)});
-  for (const auto& f : d.value("files", json::array())) {
-    if (!f.contains("name")) fail("CP/M file without \"name\": " + f.dump());
-    disk.addFile(f.value("user", 0), str(f, "name"), str(f, "type"), fileBody(f, Texts::Cpm),
-                 cpmOptions(f));
-  }
-  for (const auto& f : d.value("deleted", json::array())) {
-    if (!f.contains("name")) fail("deleted entry without \"name\": " + f.dump());
-    disk.addDeletedEntry(str(f, "name"), str(f, "type"), fileBody(f, Texts::Cpm), cpmOptions(f));
-  }
-  return disk;
-}
-
-std::string imageFromJson(const json& description) {
-  const std::string fs =
-      description.is_object() ? description.value("filesystem", "mxdos") : "mxdos";
-  if (fs == "cpm") return cpmFromJson(description).image();
-  if (fs != "mxdos") fail("filesystem: \"mxdos\" or \"cpm\", not \"" + fs + "\"");
-  return fromJson(description).image();
-}
-
-std::string imageFromJsonText(std::string_view text) {
-  return imageFromJson(json::parse(text));
 }
 
 DiskBuilder fromJson(const json& description) {

@@ -1,23 +1,19 @@
-// Writing into CP/M disks. After every change the disk must read back through the reader with
-// the same bytes and exact lengths, and check() must find nothing; every refusal must leave the
-// image untouched. cpmtools (definition "specmx" in tests/cpm/diskdefs) must read what we write,
-// and what it writes into our disk must come out byte for byte the disk we would have written.
+// Writing into CP/M disks: the bytes CP/M and cpmtools fix (the first sector, the extent bytes,
+// the tail of the last block), the limits of the directory and the disk, the names CP/M takes,
+// and cpmcp and cpmrm leaving our disk byte for byte as our writer does. After every change the
+// disk must read back exactly with nothing for check() to find; a refusal leaves every byte.
+// Random sequences of writes against a model are in model_test.cpp.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <cstdlib>
 #include <functional>
 #include <map>
-#include <sstream>
 
-#include "builder/cpmbuild.h"
+#include "cli/harness.h"
 #include "image/cpm/cpm.h"
 #include "image/cpm/write.h"
 
 using namespace odi;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -81,14 +77,16 @@ std::string dir_entry(const std::string& img, int i) {
 
 }  // namespace
 
-TEST(CpmWrite, NewDiskIsTheBuildersDisk) {
+// A jump, zeros, the parameter block (SPT 40, BSH 4, BLM 0Fh, EXM 0, DSM 388, DRM 127, AL0 C0h,
+// AL1 0, CKS 32, OFF 4), then E5h to the end.
+TEST(CpmWrite, NewDisk) {
   std::string img = fresh();
-  EXPECT_EQ(img, odibuild::CpmDiskBuilder().image());
+  EXPECT_EQ(img.substr(0, 0x20), std::string("\xC3\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0"
+                                             "\x28\0\x04\x0F\0\x84\x01\x7F\0\xC0\0\x20\0\x04\0\xE5",
+                                             0x20));
+  EXPECT_EQ(img.find_first_not_of('\xE5', 0x20), std::string::npos);
   EXPECT_TRUE(files(img, 0).empty());
-  ASSERT_NE(writer_for(FsKind::Cpm), nullptr);
   EXPECT_REFUSED(img, 1, new_disk(FsKind::Cpm, img, "NAME", nullptr));
-  ASSERT_TRUE(new_disk(FsKind::Cpm, img, "", nullptr).ok());
-  EXPECT_EQ(img, fresh());
 }
 
 TEST(CpmWrite, PutReadsBackExactly) {
@@ -127,75 +125,56 @@ TEST(CpmWrite, FullDirectoryAndFullDisk) {
 
   img = fresh();
   EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file("HUGE", 387 * 2048 + 1), false));
-  ASSERT_TRUE(put(img, 0, file("ALL", 387 * 2048 - 1)));  // every data block, 49 entries
+  ASSERT_TRUE(put(img, 0, file("ALL", 387 * 2048 - 1)));  // every data block, 49 entries: S2 1
   EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file("ONE", 1), false));
   ASSERT_TRUE(put(img, 0, file("EMPTY", 0)));
   EXPECT_EQ(files(img, 0).at("ALL"), body(387 * 2048 - 1));
 }
 
-TEST(CpmWrite, NamesTakenReplacedAndRefused) {
+// Names in capitals whatever case they come in; a replaced file's blocks are free for the new
+// one; the bytes CP/M's own programs cannot name are refused.
+TEST(CpmWrite, NamesReplacedAndRefused) {
   std::string img = fresh();
   ASSERT_TRUE(put(img, 0, file("hello", 5000, "txt")));
   EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file("HELLO", 1, "TXT"), false));
-  ASSERT_TRUE(put(img, 2, file("HELLO", 1, "TXT")));  // another user area
-  const WriteResult r = kWriter.put_file(img, user(0), file("Hello", 3000, "TxT", 9), true);
-  ASSERT_TRUE(r.ok()) << r.message;
-  EXPECT_EQ(r.row, 0);
+  ASSERT_TRUE(kWriter.put_file(img, user(0), file("Hello", 3000, "TxT", 9), true).ok());
   EXPECT_EQ(files(img, 0).at("HELLO.TXT"), body(3000, 9));
-  EXPECT_EQ(dir_entry(img, 0).substr(16, 4), std::string("\x02\0\x03\0", 4));  // blocks reused
-  for (const auto& [n8, e3] : std::vector<std::pair<std::string, std::string>>{{"", "TXT"},
-                                                                               {"NINECHARS", ""},
-                                                                               {"A", "TEXT"},
-                                                                               {"A B", ""},
-                                                                               {"A.B", ""},
-                                                                               {"A_B", ""},
-                                                                               {"A", "T*"},
-                                                                               {"A\x7F", ""},
-                                                                               {"\xF0\xD2\xC9", ""},
-                                                                               {"A\t", ""},
-                                                                               {"(X)", ""}}) {
-    EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file(n8, 1, e3), false));
-    EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 0, n8, e3));
+  EXPECT_EQ(dir_entry(img, 0).substr(16, 4), std::string("\x02\0\x03\0", 4));
+  for (const char* n8 :
+       {"", "NINECHARS", "A B", "A.B", "A_B", "A\x7F", "\xF0\xD2\xC9", "A\t", "(X)"}) {
+    EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file(n8, 1), false));
+    EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 0, n8, ""));
   }
+  EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file("A", 1, "TEXT"), false));
+  EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 0, "A", "T*"));
   ASSERT_TRUE(put(img, 0, file("$$$-1!#", 1, "{~}")));  // CP/M takes these
 }
 
-TEST(CpmWrite, RemoveRenameAndUserAreas) {
+// Rename and remove go through every extent of a file; user areas and their limits are the
+// model's (model_test.cpp).
+TEST(CpmWrite, RemoveRenameAndRefusals) {
   std::string img = fresh();
   ASSERT_TRUE(put(img, 0, file("A", 40000)));
   ASSERT_TRUE(put(img, 0, file("B", 10)));
   ASSERT_TRUE(put(img, 4, file("C", 10)));
   ASSERT_TRUE(put(img, 4, file("D", 20000)));
   for (int i = 0; i < 3; ++i) img[0x5000 + 32 * i + 9] = '\xA0';  // A read-only
-  const std::string a_last = dir_entry(img, 2);
 
+  // Every extent renamed; the attribute bits stay.
   EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 0, "b", ""));
   ASSERT_EQ(kWriter.rename_entry(img, user(0), 0, "new", "dat").row, 0);
-  for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(dir_entry(img, i).substr(1, 11),
-              "NEW     \xC4"
-              "AT");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(dir_entry(img, i).substr(1, 11), "NEW     \xC4\x41T");
   const std::string renamed = dir_entry(img, 2);
-  EXPECT_EQ(renamed.substr(12), a_last.substr(12));
   EXPECT_EQ(files(img, 0).at("NEW.DAT"), body(40000));
 
+  // As CP/M erases: E5h in the user byte, the rest of each entry left as it was.
   ASSERT_TRUE(kWriter.remove_entry(img, user(0), 0, false).ok());
   for (int i = 0; i < 3; ++i) EXPECT_EQ(dir_entry(img, i)[0], '\xE5');
-  EXPECT_EQ(dir_entry(img, 2).substr(1), renamed.substr(1));  // the rest stays, as CP/M leaves it
+  EXPECT_EQ(dir_entry(img, 2).substr(1), renamed.substr(1));
   EXPECT_EQ(files(img, 0), (std::map<std::string, std::string>{{"B", body(10)}, {"USER 4", ""}}));
   EXPECT_REFUSED(img, 65, kWriter.remove_entry(img, user(0), 2, false));
-  EXPECT_REFUSED(img, 1, kWriter.remove_entry(img, user(0), 1, false));  // USER 4 holds files
-  EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 1, "USER 5", ""));
-  ASSERT_TRUE(kWriter.remove_entry(img, user(0), 1, true).ok());
-  EXPECT_EQ(files(img, 0).size(), 1u);
-  EXPECT_TRUE(files(img, 4).empty());
 
-  // User areas need no making; nothing else can be made.
-  const std::string before = img;
-  EXPECT_TRUE(kWriter.make_catalogue(img, user(0), "USER 7", "", {}).ok());
-  EXPECT_EQ(img, before);
-  EXPECT_REFUSED(img, 1, kWriter.make_catalogue(img, user(0), "DIR", "", {}));
-  EXPECT_REFUSED(img, 1, kWriter.make_catalogue(img, user(7), "USER 8", "", {}));
+  // Nothing is written below a user area, nor into a disk that is not a CP/M disk image.
   CatalogueStack deep = user(7);
   deep.enter(7, "X", 0);
   EXPECT_REFUSED(img, 1, kWriter.put_file(img, deep, file("X", 1), false));
@@ -209,100 +188,30 @@ TEST(CpmWrite, RemoveRenameAndUserAreas) {
   EXPECT_REFUSED(cut, 1, kWriter.put_file(cut, user(0), file("X", 1), false));
 }
 
-// A disk cpmtools formatted carries no parameter block: the usual layout, as long as a file is on
-// it.
-TEST(CpmWrite, DiskWithoutParameterBlock) {
-  odibuild::CpmDiskBuilder b({.withParameterBlock = false});
-  b.addFile(2, "OLD", "TXT", body(5000), {.readOnly = true, .lastRecordBytes = 5000 % 128});
-  std::string img = b.image();
-  ASSERT_TRUE(put(img, 2, file("NEW", 3000)));
-  EXPECT_EQ(img.substr(0, 0x5000), std::string(0x5000, '\xE5'));
-  EXPECT_EQ(files(img, 2),
-            (std::map<std::string, std::string>{{"OLD.TXT", body(5000)}, {"NEW", body(3000)}}));
-  EXPECT_EQ(dir_entry(img, 1).substr(16, 4), std::string("\x05\0\x06\0", 4));
-  ASSERT_TRUE(kWriter.remove_entry(img, user(0), 0, true).ok());
-  EXPECT_EQ(open_file_system(Image(img))->kind(), FsKind::Unknown);  // nothing left to validate
-}
-
-// ---- against cpmtools ----
-
-namespace {
-
-int run(const std::string& cmd, std::string* out = nullptr) {
-  FILE* p = popen(("cd '" CPM_DISKDEFS_DIR "' && " + cmd + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  std::string text;
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
-  if (out) *out = text;
-  return pclose(p);
-}
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class CpmWriteTools : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (run("command -v cpmls cpmcp cpmrm fsck.cpm >/dev/null") != 0)
-      GTEST_SKIP() << "cpmtools not on PATH";
-    dir = fs::path(::testing::TempDir()) /
-          ("cpmw_" + std::to_string(::getpid()) +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  std::string path(const std::string& name) const { return (dir / name).string(); }
-  void save(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-  }
-  fs::path dir;
-};
-
-}  // namespace
-
-// cpmtools lists and copies out what our writer put, renamed and removed; fsck finds nothing.
-TEST_F(CpmWriteTools, ReadsOurDisk) {
-  std::string img = fresh();
-  for (size_t n : kSizes) ASSERT_TRUE(put(img, n % 2 ? 3 : 0, file("S" + std::to_string(n), n)));
-  ASSERT_TRUE(put(img, 15, file("GONE", 3000)));
-  ASSERT_TRUE(kWriter.rename_entry(img, user(3), 0, "MOVED", "X").ok());  // S1 in user 3
-  ASSERT_TRUE(kWriter.remove_entry(img, user(15), 0, false).ok());
-  save("o.odi", img);
-  std::string out;
-  ASSERT_EQ(run("cpmls -f specmx " + path("o.odi"), &out), 0);
-  EXPECT_EQ(out, "0:\ns0\ns128\ns16384\ns40000\n\n3:\nmoved.x\ns127\ns129\ns16385\n");
-  EXPECT_EQ(run("fsck.cpm -n -f specmx " + path("o.odi"), &out), 0) << out;
-  for (size_t n : kSizes) {
-    const std::string name = n == 1 ? "MOVED.X" : "S" + std::to_string(n);
-    ASSERT_EQ(run("cpmcp -f specmx " + path("o.odi") + (n % 2 ? " 3:" : " 0:") + name + " " +
-                  path("out")),
-              0);
-    EXPECT_EQ(slurp(path("out")), body(n)) << name;
-  }
-}
-
 // cpmcp writing into our new disk leaves it byte for byte as our writer does (entries, blocks,
-// S1, the 00h tail), and cpmrm as our remove; our reader reads cpmcp's files exactly.
-TEST_F(CpmWriteTools, WritesWhatWeWrite) {
+// EX, S1, S2, RC, the 00h tail), and cpmrm as our remove; our reader reads cpmcp's files exactly.
+// cpmtools finds the definition "specmx" only in the current folder, tests/cpm.
+TEST(CpmWrite, CpmtoolsWriteWhatWeWrite) {
+  const auto sh = [](const std::string& cmd) {
+    return std::system(("cd '" CPM_DISKDEFS_DIR "' && " + cmd + " >/dev/null 2>&1").c_str());
+  };
+  if (sh("command -v cpmcp cpmrm") != 0) GTEST_SKIP() << "cpmtools not on PATH";
+  const clitest::TempDir t;
+  const std::string theirs = (t / "t.odi").string(), f = (t / "f").string();
   std::string ours = fresh();
-  save("t.odi", ours);
+  clitest::spit(theirs, ours);
   for (size_t n : kSizes) {
     const int u = n % 2 ? 5 : 0;
-    const NewFile f = file("T" + std::to_string(n), n, "DAT", static_cast<int>(n % 13));
-    save("f", f.body);
-    ASSERT_EQ(run("cpmcp -f specmx " + path("t.odi") + " " + path("f") + " " + std::to_string(u) +
-                  ":t" + std::to_string(n) + ".dat"),
+    const NewFile nf = file("T" + std::to_string(n), n, "DAT", static_cast<int>(n % 13));
+    clitest::spit(f, nf.body);
+    ASSERT_EQ(sh("cpmcp -f specmx " + theirs + " " + f + " " + std::to_string(u) + ":t" +
+                 std::to_string(n) + ".dat"),
               0);
-    ASSERT_TRUE(put(ours, u, f));
+    ASSERT_TRUE(put(ours, u, nf));
   }
-  EXPECT_TRUE(slurp(path("t.odi")) == ours);
-  EXPECT_EQ(files(slurp(path("t.odi")), 5).at("T16385.DAT"), body(16385, 16385 % 13));
-  ASSERT_EQ(run("cpmrm -f specmx " + path("t.odi") + " 0:T16384.DAT"), 0);
+  EXPECT_TRUE(clitest::slurp(theirs) == ours);
+  EXPECT_EQ(files(clitest::slurp(theirs), 5).at("T16385.DAT"), body(16385, 16385 % 13));
+  ASSERT_EQ(sh("cpmrm -f specmx " + theirs + " 0:T16384.DAT"), 0);
   ASSERT_TRUE(kWriter.remove_entry(ours, user(0), 2, false).ok());
-  EXPECT_TRUE(slurp(path("t.odi")) == ours);
+  EXPECT_TRUE(clitest::slurp(theirs) == ours);
 }
