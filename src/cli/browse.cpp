@@ -35,12 +35,6 @@ std::string hex4(unsigned v) {
   return buf;
 }
 
-std::string joined(const std::vector<std::string>& parts) {
-  std::string s;
-  for (const auto& p : parts) s += (s.empty() ? "" : "/") + p;
-  return s;
-}
-
 // One catalogue as a table. Addresses and the checksum mean something for files only.
 void print_table(const std::vector<std::vector<std::string>>& rows) {
   static const std::vector<std::string> head = {"ROW", "NAME",  "SIZE", "KIND", "DATE",
@@ -130,7 +124,7 @@ int cmd_ls(const LsArgs& a) {
       const Entry full = fsys.complete(v.entry);
       const Record& rec = full.rec;
       nlohmann::ordered_json e;
-      e["path"] = joined(v.path);
+      e["path"] = join_path(v.path);
       e["ref"] = v.ref;
       e["row"] = v.row;
       e["text"] = row_text(v.entry);
@@ -164,7 +158,7 @@ int cmd_ls(const LsArgs& a) {
   };
   std::vector<Block> blocks;
   std::vector<size_t> open;  // blocks of the catalogues on the current path, innermost last
-  blocks.push_back({joined(start->path), {}});
+  blocks.push_back({join_path(start->path), {}});
   open.push_back(0);
   walk_tree(
       fsys, *start, a.recursive,
@@ -174,7 +168,7 @@ int cmd_ls(const LsArgs& a) {
         open.resize(depth + 1);
         blocks[open.back()].rows.push_back(table_row(fsys, v.entry, v.row, today));
         if (a.recursive && v.entry.is_catalogue()) {
-          blocks.push_back({joined(v.path), {}});
+          blocks.push_back({join_path(v.path), {}});
           open.push_back(blocks.size() - 1);
         }
       },
@@ -215,7 +209,7 @@ int cmd_cat(const CatArgs& a) {
   out(bytes);
   std::fflush(stdout);
   if (r.ERR_COP != kCopyOk)
-    complain(a.image + ": " + joined(found->path) + ": " + damage_text(r.ERR_COP));
+    complain(a.image + ": " + join_path(found->path) + ": " + damage_text(r.ERR_COP));
   return r.ERR_COP;
 }
 

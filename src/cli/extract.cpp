@@ -18,12 +18,6 @@ namespace odi::cli {
 
 namespace {
 
-std::string joined(const std::vector<std::string>& parts) {
-  std::string s;
-  for (const auto& p : parts) s += (s.empty() ? "" : "/") + p;
-  return s;
-}
-
 bool has_odi_suffix(const fs::path& p) {
   return ends_in_odi(p.filename().string());
 }
@@ -147,7 +141,7 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
         o.bytes += c.bytes;
         if (c.ERR_COP != 0) {
           ++o.damaged;
-          o.reports.push_back(name + ": " + joined(path) + ": " + damage_text(c.ERR_COP) +
+          o.reports.push_back(name + ": " + join_path(path) + ": " + damage_text(c.ERR_COP) +
                               "; written with the error text");
         }
         rep.file_done(c.bytes);
@@ -163,7 +157,7 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
           o.reports.push_back(name + ": cannot make the target folder: " + c.error);
           gave_up = true;
         } else {
-          o.reports.push_back(name + ": " + joined(path) + ": cannot write: " + c.error);
+          o.reports.push_back(name + ": " + join_path(path) + ": cannot write: " + c.error);
         }
         break;
       }
@@ -181,7 +175,7 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
         [&](const Visit& v, Skip why_not) {
           if (why_not == Skip::TooDeep) {
             o.failed = true;
-            o.reports.push_back(name + ": " + joined(v.path) +
+            o.reports.push_back(name + ": " + join_path(v.path) +
                                 ": lies deeper than 10 catalogue levels; not followed");
           }
         });

@@ -72,12 +72,6 @@ std::optional<std::uint16_t> address_of(std::string s) {
   return static_cast<std::uint16_t>(v);
 }
 
-std::string joined(const std::vector<std::string>& parts, size_t count) {
-  std::string s;
-  for (size_t i = 0; i < count && i < parts.size(); ++i) s += (i ? "/" : "") + parts[i];
-  return s;
-}
-
 std::vector<Problem> damage(const FileSystem& disk) {
   std::vector<Problem> out;
   for (Problem& p : disk.check())
@@ -406,7 +400,7 @@ int cmd_put(const PutArgs& a) {
     // Each put may move rows (lists are kept sorted): the catalogue is found again every time.
     const auto where = find_catalogue(edit.disk(), catpath, error, true);
     if (!where) return edit.fail(kExitNotFound, error);
-    catpath = joined(where->path, where->path.size());
+    catpath = join_path(where->path);
     if (const int rc = edit.apply([&](const DiskWriter& w, std::string& bytes) {
           return w.put_file(bytes, where->stack, f, a.force);
         });
@@ -429,7 +423,8 @@ int cmd_mkdir(const MkdirArgs& a) {
   }
   Edit edit;
   if (const int rc = edit.open(a.image); rc != kExitOk) return rc;
-  const auto where = find_catalogue(edit.disk(), joined(parts, parts.size() - 1), why, true);
+  const auto where =
+      find_catalogue(edit.disk(), join_path({parts.begin(), parts.end() - 1}), why, true);
   if (!where) return edit.fail(kExitNotFound, why);
   if (const int rc = edit.apply([&](const DiskWriter& w, std::string& bytes) {
         return w.make_catalogue(bytes, where->stack, name->name8, name->ext3, *date);
@@ -451,7 +446,7 @@ int cmd_rm(const RmArgs& a) {
   for (const std::string& e : a.entries) {
     const auto found = find_any(edit.disk(), e, error);
     if (!found) return edit.fail(kExitNotFound, error);
-    paths.push_back(joined(found->path, found->path.size()));
+    paths.push_back(join_path(found->path));
   }
   for (const std::string& path : paths) {
     const auto found = find_any(edit.disk(), path, error);

@@ -36,6 +36,12 @@ std::string_view fs_kind_name(FsKind kind) {
   return "unknown";
 }
 
+std::string join_path(const std::vector<std::string>& names) {
+  std::string s;
+  for (const auto& n : names) s += (s.empty() ? "" : "/") + n;
+  return s;
+}
+
 std::string list_row(const Entry& e) {
   std::string s = list_row(e.rec);
   if (!e.attributes.empty()) s += " " + e.attributes;

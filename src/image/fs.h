@@ -100,6 +100,9 @@ class FileSystem {
   const Image& img_;
 };
 
+// A path of entry names from the root, as odi and the check print it: the names joined by "/".
+std::string join_path(const std::vector<std::string>& names);
+
 // The date a row shows: its own, or `today` for a row that carries none.
 inline std::string entry_date(const Entry& e, std::string_view today) {
   return e.date.empty() ? std::string(today) : e.date;

@@ -11,12 +11,6 @@ namespace odi::mxdos {
 
 namespace {
 
-std::string joined(const std::vector<std::string>& parts) {
-  std::string s;
-  for (const auto& p : parts) s += (s.empty() ? "" : "/") + p;
-  return s;
-}
-
 // Sector addresses as a person reads them: track/sector, the order the record stores them in
 // reversed, like the list's T/S column.
 std::string ts(int index) {
@@ -66,7 +60,7 @@ class Checker {
 
  private:
   void add(std::string kind, const std::vector<std::string>& path, std::string message) {
-    problems_.push_back({std::move(kind), joined(path), std::move(message), false});
+    problems_.push_back({std::move(kind), join_path(path), std::move(message), false});
   }
 
   // Sector `k` belongs to `who`; a second owner is a cross-link.
@@ -122,13 +116,13 @@ class Checker {
       add("too_deep", path, "catalogue lies deeper than 10 levels; it cannot be opened");
       return;
     }
-    claim(10 * trk + sec - 1, path, "catalogue " + joined(path));
+    claim(10 * trk + sec - 1, path, "catalogue " + join_path(path));
     catalogue(inner, path);
   }
 
   void file(const Record& rec, const std::vector<std::string>& path) {
     const ChainWalk w = walk_chain(img_, rec);
-    const std::string who = joined(path);
+    const std::string who = join_path(path);
     for (const Piece& p : w.pieces) claim(p.sector_index, path, who);
 
     const size_t before = problems_.size();
