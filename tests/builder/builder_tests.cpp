@@ -39,7 +39,7 @@ TEST(Builder, DiskLayout) {
   EXPECT_EQ(disk.chain(f), (std::vector<int>{13, 14, 15}));
   EXPECT_EQ(img.substr(fatCellOffset(13), 6), bytes({0x05, 0x01, 0x06, 0x01, 0xAA, 0x00}));
   EXPECT_EQ(img.substr(fatCellOffset(16), 4), bytes({0xEB, 0x00, 0x00, 0x00}));  // GAMES, free
-  EXPECT_EQ(disk.catalogueSector(games), 16);
+  EXPECT_EQ(disk.catalogueOffset(games), 16 * 1024u);
   EXPECT_EQ(img.substr(0x3040, 32), std::string(32, '\xE5'));  // the list ends in filler
   // A catalogue's sector: filler, and in slot 31 its record of itself, pointing at itself.
   EXPECT_EQ(img.substr(disk.catalogueOffset(games), 31 * 32), std::string(31 * 32, '\xE5'));

@@ -2,47 +2,30 @@
 #include <exception>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 
 #include "builder/odibuild.h"
 
-namespace {
-
-int usage() {
-  std::cerr << "usage: odi-mkimage DESC.json OUT.odi\n"
-               "       odi-mkimage --sample OUT.odi\n"
-               "Writes an 819200-byte MX_DOS disk image (Specialist MX) described by DESC.json,\n"
-               "or the bundled sample disk. The description format is documented in odibuild.h.\n";
-  return 2;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  if (argc != 3) return usage();
-  const std::string what = argv[1], out = argv[2];
+  if (argc != 3) {
+    std::cerr
+        << "usage: odi-mkimage DESC.json OUT.odi\n"
+           "       odi-mkimage --sample OUT.odi\n"
+           "Writes an 819200-byte MX_DOS disk image (Specialist MX) described by DESC.json,\n"
+           "or the bundled sample disk. The description format is documented in odibuild.h.\n";
+    return 2;
+  }
+  const std::string what = argv[1];
   try {
-    std::string text;
-    if (what == "--sample") {
-      text = std::string(odibuild::sampleDescription());
-    } else {
+    std::string text(odibuild::sampleDescription());
+    if (what != "--sample") {
       std::ifstream in(what, std::ios::binary);
-      if (!in) {
-        std::cerr << "odi-mkimage: cannot open " << what << "\n";
-        return 1;
-      }
-      std::ostringstream buf;
-      buf << in.rdbuf();
-      text = buf.str();
+      if (!in) throw std::runtime_error("cannot open " + what);
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    const std::string image = odibuild::fromJsonText(text).image();
-    std::ofstream file(out, std::ios::binary | std::ios::trunc);
-    file.write(image.data(), static_cast<std::streamsize>(image.size()));
-    if (!file.flush()) {
-      std::cerr << "odi-mkimage: cannot write " << out << "\n";
-      return 1;
-    }
+    odibuild::fromJson(text).writeTo(argv[2]);
   } catch (const std::exception& e) {
     std::cerr << "odi-mkimage: " << e.what() << "\n";
     return 1;

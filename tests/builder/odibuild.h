@@ -1,52 +1,14 @@
-// odibuild: writes ODI images of Specialist MX floppies (MX_DOS layout) for tests.
-//
-// This library is an independent writer of the disk format. It does not use the
-// reader in src/ (odicore), so tests can cross-check the reader against it.
-//
-// ---------------------------------------------------------------------------
-// Using the builder
-// ---------------------------------------------------------------------------
-// A DiskBuilder starts as a freshly formatted, blank MX_DOS disk. Entries are
-// written into the image at once, as they are added; what you poke afterwards
-// (damage) stays unless a later add rewrites the same bytes.
-//
-// 1) A sound nested disk:
-//
-//     using namespace odibuild;
-//     DiskBuilder disk;                                  // blank, "Dos_MX V3.6" at 5
-//     disk.setDiskName("WORK");
-//     File readme = disk.addFile(disk.root(),
-//         fileSpec("readme", "txt", 0x1100, koi8Text("Привет\n") + "\xFF", Date::of(1, 9, 92)));
-//     Cat games = disk.addCatalogue(disk.root(), koi8("ИГРЫ"), Date::of(2, 9, 92));
-//     Cat old   = disk.addCatalogue(games, "OLD");       // level 2
-//     std::string code(2500, '\x55');                     // 3 sectors
-//     disk.addFile(old, fileSpec("TETRIS", "COM", 0x9000, code));
-//     disk.writeTo("nested.odi");
-//
-// 2) A damaged chain (the second sector's FAT cell points into track 0):
-//
-//     DiskBuilder disk;
-//     File f = disk.addFile(disk.root(), fileSpec("BROKEN", "BIN", 0, std::string(3000, 'x')));
-//     std::vector<int> chain = disk.chain(f);             // {13, 14, 15} on a fresh disk
-//     disk.setFatCell(chain[1], 5, 0);                     // sector 5, track 0: invalid
-//     disk.setRecordWord(f, rec::kSize, 7);                // size word lies, too
-//     std::string bytes = disk.image();
-//
-// Scattered chains: fileSpec(...).inSectors({40, 13, 799}). Inconsistent
-// records: fill a RecordFields, then putRecord(cat, slot, makeRecord(fields)),
-// or putRecord(cat, slot, any 32 bytes).
-// A disk from a JSON description: fromJson(json) (format documented there), or
-// the tool: odi-mkimage DESC.json OUT.odi, odi-mkimage --sample OUT.odi.
-//
-// Names, extensions and bodies given to the C++ API are raw disk bytes; use
-// koi8()/koi8Text()/koi7Text() to turn UTF-8 Russian into the machine's codes.
-// Errors in use (disk full, 33rd record, bad text) throw std::runtime_error.
-// ---------------------------------------------------------------------------
+// odibuild: writes ODI images of Specialist MX floppies (MX_DOS layout) for tests. An
+// independent writer of the format: it does not use the reader in src/ (odicore), so tests can
+// cross-check the reader against it. A DiskBuilder starts as a blank formatted disk; entries are
+// written into the image as they are added, and damage poked in afterwards stays unless a later
+// add rewrites the same bytes. Names, extensions and bodies are raw disk bytes (koi8() and its
+// kin turn UTF-8 into the machine's codes). Errors in use (disk full, 33rd record, bad text)
+// throw std::runtime_error; writes past the end of a truncated image std::out_of_range.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,30 +17,10 @@
 
 namespace odibuild {
 
-// ---- Disk geometry --------------------------------------------------------
 // 80 tracks x 10 sectors x 1024 bytes. A sector is addressed by its index
 // k = 10 x track + sector - 1 (sector 1..10, track 0..79); it lies at k x 1024.
 inline constexpr std::size_t kImageSize = 819200;
-inline constexpr std::size_t kSectorSize = 1024;
-inline constexpr int kSectorCount = 800;
-inline constexpr std::size_t kSignatureOffset = 5;      // usual place of "Dos_MX V3.6"
-inline constexpr std::size_t kDiskNameOffset = 0x2970;  // 6 bytes, space padded
-inline constexpr std::size_t kFatOffset = 0x29B0;       // 800 cells x 2 bytes
-inline constexpr std::size_t kRootOffset = 0x3000;      // root catalogue (track 1, sector 3)
-inline constexpr int kRootSector = 12;                  // its sector index
-inline constexpr int kSystemSectors = 12;               // indices 0..11: DOS and FAT
-inline constexpr std::size_t kRecordSize = 32;
-inline constexpr int kSlotsPerCatalogue = 32;  // 1024 / 32
-
-// FAT cell codes (byte 0; byte 1 as noted).
-inline constexpr std::uint8_t kFatFree = 0x00;       // 00h 00h
-inline constexpr std::uint8_t kFatSystem = 0x53;     // 53h 53h
-inline constexpr std::uint8_t kFatCatalogue = 0xEB;  // EBh 00h
-inline constexpr std::uint8_t kFatEnd = 0xAA;        // AAh 00h: last sector of a chain
-
-constexpr int sectorIndex(int track, int sector) {
-  return 10 * track + sector - 1;
-}
+inline constexpr std::size_t kSignatureOffset = 5;  // usual place of "Dos_MX V3.6"
 constexpr int trackOf(int index) {
   return index / 10;
 }
@@ -86,51 +28,36 @@ constexpr int sectorOf(int index) {
   return index % 10 + 1;
 }
 constexpr std::size_t sectorOffset(int index) {
-  return static_cast<std::size_t>(index) * kSectorSize;
+  return static_cast<std::size_t>(index) * 1024;
 }
+// The FAT at 29B0h: a 2-byte cell per sector. 00h 00h free, 53h 53h system (track 0 and the
+// DOS's area, sectors 0..11), EBh 00h catalogue, AAh 00h the last sector of a chain; otherwise
+// the sector and track of the next sector of the chain.
 constexpr std::size_t fatCellOffset(int index) {
-  return kFatOffset + 2 * static_cast<std::size_t>(index);
+  return 0x29B0 + 2 * static_cast<std::size_t>(index);
 }
 
-// ---- Catalogue record -----------------------------------------------------
-// Offsets of the fields inside a 32-byte record. Words are little-endian.
+// A catalogue record, 32 bytes, words little-endian: 00h marker D3h D3h D3h (08h D3h D3h:
+// deleted), 03h name (8 bytes, space padded), 0Bh a space, 0Ch extension (3), 0Fh 00h, 10h date
+// (BCD day, month, year), 13h first sector 1..10, 14h first track, 15h size word in KB (the
+// sectors of the chain), 17h kind (00h file, FFh catalogue), 18h load address, 1Ah address of the
+// last byte, 1Ch the monitor's checksum of the body, 1Eh 00h 00h.
 namespace rec {
-inline constexpr std::size_t kMarker = 0x00;      // 3 bytes D3h D3h D3h (08h D3h D3h = deleted)
-inline constexpr std::size_t kName = 0x03;        // 8 bytes, space padded
-inline constexpr std::size_t kDot = 0x0B;         // 1 byte, a space
-inline constexpr std::size_t kExt = 0x0C;         // 3 bytes, space padded
-inline constexpr std::size_t kReserved0F = 0x0F;  // 1 byte
-inline constexpr std::size_t kDate = 0x10;        // 3 BCD bytes: day, month, year
-inline constexpr std::size_t kSector = 0x13;      // first sector number 1..10
-inline constexpr std::size_t kTrack = 0x14;       // first track
-inline constexpr std::size_t kSize = 0x15;        // word: size in KB (sectors in chain)
-inline constexpr std::size_t kKind = 0x17;        // 00h file, FFh catalogue
-inline constexpr std::size_t kStart = 0x18;       // word: load address
-inline constexpr std::size_t kEnd = 0x1A;         // word: address of the last byte
-inline constexpr std::size_t kChecksum = 0x1C;    // word: monitor sum of the body
-inline constexpr std::size_t kReserved1E = 0x1E;  // word
+inline constexpr std::size_t kSector = 0x13, kTrack = 0x14, kSize = 0x15, kEnd = 0x1A,
+                             kChecksum = 0x1C;
 }  // namespace rec
+inline constexpr std::uint8_t kKindFile = 0x00, kKindCatalogue = 0xFF;
 
-inline constexpr std::uint8_t kKindFile = 0x00;
-inline constexpr std::uint8_t kKindCatalogue = 0xFF;
-
-// ---- Checksum -------------------------------------------------------------
-// The sum the machine's monitor computes over a body: the low byte is the sum
-// of all bytes mod 256; the high byte is the sum, over all bytes but the last,
-// of each byte plus the carry out of adding that byte to the running low byte,
-// mod 256. Empty body -> 0.
+// The sum the machine's monitor computes over a body: the low byte is the sum of all bytes mod
+// 256; the high byte is the sum, over all bytes but the last, of each byte plus the carry out of
+// adding that byte to the running low byte, mod 256. Empty body -> 0.
 std::uint16_t monitorChecksum(std::string_view body);
-
-// ---- Dates ----------------------------------------------------------------
-std::uint8_t bcd(int value);  // 0..99 -> BCD byte (high nibble tens)
 
 struct Date {
   std::uint8_t day = 0x01, month = 0x01, year = 0x90;  // BCD bytes as stored; default 01.01.90
   static Date of(int day, int month, int year2);       // from numbers, e.g. of(22, 9, 92)
-  static Date parse(std::string_view ddmmyy);          // "DD.MM.YY"
 };
 
-// ---- Text codes -----------------------------------------------------------
 // KOI-8 as the machine uses it: C0h..DFh small "юабцдефгхийклмнопярстужвьызшэщчъ",
 // E0h..FEh capitals "ЮАБЦДЕФГХИЙКЛМНОПЯРСТУЖВЬЫЗШЭЩЧ". ASCII is kept as is.
 // Other characters (Ё, capital Ъ, ...) throw.
@@ -142,54 +69,38 @@ std::string koi8Text(std::string_view utf8);
 // small Cyrillic letters throw. Line ends become CR.
 std::string koi7Text(std::string_view utf8);
 
-// ---- Raw records ----------------------------------------------------------
-// Every field of a record, to compose a consistent or an inconsistent one.
+// The fields of a record that vary, to compose a consistent or an inconsistent one.
 struct RecordFields {
-  std::string marker = "\xD3\xD3\xD3";  // 3 bytes
-  std::string name;                     // padded / cut to 8 bytes with spaces
-  std::string ext;                      // padded / cut to 3 bytes with spaces
-  std::uint8_t dot = 0x20;
-  std::uint8_t reserved0F = 0x00;
+  std::string name;  // padded / cut to 8 bytes with spaces
+  std::string ext;   // padded / cut to 3 bytes with spaces
   Date date;
   std::uint8_t sector = 1, track = 1;  // first sector address
   std::uint16_t sizeKb = 0;
   std::uint8_t kind = kKindFile;
   std::uint16_t start = 0, end = 0, checksum = 0;
-  std::uint16_t reserved1E = 0;
 };
 std::string makeRecord(const RecordFields& fields);  // exactly 32 bytes
 
-// ---- Handles --------------------------------------------------------------
-// Handles name entries of one DiskBuilder. Root is the catalogue with id 0
-// (it has no record of its own).
+// Handles name entries of one DiskBuilder. Root is the catalogue with id 0 (it has no record).
 struct Entry {
   int id = 0;
 };
 struct Cat : Entry {};
 struct File : Entry {};
 
-// What a file is made of. Only name/ext/start/body are usually needed; the
-// optional fields override what the builder would compute.
+// What a file is made of; the optional fields override what the builder would compute.
 struct FileSpec {
   std::string name;  // disk bytes, up to 8 (space padded)
   std::string ext;   // disk bytes, up to 3 (space padded)
   Date date;
-  std::uint16_t start = 0;                // load address
-  std::string body;                       // the bytes; end = start + size - 1
-  std::vector<int> sectors;               // explicit chain (sector indices); empty: next free
-                                          // sectors, consecutive; must hold ceil(body/1024)
+  std::uint16_t start = 0;   // load address
+  std::string body;          // the bytes
+  std::vector<int> sectors;  // explicit chain (sector indices); empty: the next free sectors,
+                             // consecutive; must hold ceil(body/1024)
   std::optional<std::uint16_t> checksum;  // default monitorChecksum(body)
   std::optional<std::uint16_t> sizeKb;    // default ceil(body / 1024)
   std::optional<std::uint16_t> end;       // default start + body.size() - 1
-  std::uint8_t reserved0F = 0;
-  std::uint16_t reserved1E = 0;
 
-  // Chained modifiers (designated initializers would do, but GCC 12 warns
-  // about every field left out with -Wextra).
-  FileSpec& dated(Date d) {
-    date = d;
-    return *this;
-  }
   FileSpec& inSectors(std::vector<int> indices) {
     sectors = std::move(indices);
     return *this;
@@ -198,16 +109,9 @@ struct FileSpec {
     checksum = value;
     return *this;
   }
-  FileSpec& withSize(std::uint16_t kb) {
-    sizeKb = kb;
-    return *this;
-  }
-  FileSpec& withEnd(std::uint16_t address) {
-    end = address;
-    return *this;
-  }
 };
-// The usual file: name and extension (disk bytes), load address, body.
+// The usual file: name and extension (disk bytes), load address, body. An empty body takes no
+// sector: size 0, end = start - 1, first sector fields 0/0.
 inline FileSpec fileSpec(std::string_view name, std::string_view ext, std::uint16_t start,
                          std::string body, Date date = {}) {
   FileSpec f;
@@ -218,8 +122,6 @@ inline FileSpec fileSpec(std::string_view name, std::string_view ext, std::uint1
   f.date = date;
   return f;
 }
-// An empty body takes no sector: size 0, end = start - 1, first sector fields
-// 0/0 (set them with setRecordByte if a test needs a valid address there).
 
 struct CatalogueSpec {
   std::string name;  // disk bytes, up to 8
@@ -232,62 +134,47 @@ struct CatalogueSpec {
                                         // builder's setting (on, like real disks)
 };
 
-// ---- The builder ----------------------------------------------------------
+void writeFile(const std::string& path, std::string_view bytes);  // throws on I/O failure
+
 class DiskBuilder {
  public:
-  DiskBuilder();  // blank formatted disk (see the .cpp for the exact bytes)
+  // A fresh disk: track 0 00h bytes with "Dos_MX V3.6" at 5 (no DOS code in it); 2800h..29AFh
+  // 00h but "A:\" and the disk name "DISK  " at 2970h, as the DOS's screen picture carries
+  // them; the FAT of a blank disk; the root catalogue at 3000h (track 1, sector 3, index 12) all
+  // filler E5h; user sectors E5h, as a freshly formatted floppy reads.
+  DiskBuilder();
 
-  // Disk-wide settings. Each returns *this so calls chain.
   // setSignature replaces the previous signature (its bytes become 00h).
   DiskBuilder& setSignature(std::string_view text, std::size_t offset = kSignatureOffset);
   DiskBuilder& clearSignature();                     // no "Dos_MX" anywhere in track 0
   DiskBuilder& setDiskName(std::string_view name6);  // at 2970h, padded / cut to 6
-  // Filler of unused catalogue slots (E5h by default; 00h also seen). Refills
-  // the unused slots of existing catalogues and applies to new ones.
+  // Filler of unused catalogue slots (E5h by default; 00h also seen), in the catalogues there
+  // are and those to come.
   DiskBuilder& setCatalogueFiller(std::uint8_t filler);
   // Default for CatalogueSpec::selfRecord of catalogues added from now on.
   DiskBuilder& setSelfRecords(bool on);
 
-  // Content.
   Cat root() const { return Cat{{0}}; }
   File addFile(Cat parent, const FileSpec& spec);
   Cat addCatalogue(Cat parent, const CatalogueSpec& spec);
   Cat addCatalogue(Cat parent, std::string_view name8, Date date = {});
-  // Write any 32 bytes into a catalogue slot (0..31) and count the slot as
-  // used. Adds always take the lowest unused slot, so a raw record written
-  // beyond the end of the list leaves a gap (readers stop there) until later
-  // adds fill it. Returns a handle for recordOffset / setRecord*.
-  Entry putRecord(Cat cat, int slot, std::string_view bytes32);
-  // Append a raw record at the next slot of the list.
+  // Any 32 bytes at the next slot of the list; a handle for recordOffset / setRecord*.
   Entry addRawRecord(Cat cat, std::string_view bytes32);
 
-  // Inspection.
   std::size_t recordOffset(Entry e) const;   // image offset of the entry's record
-  int slotOf(Entry e) const;                 // its slot in the parent catalogue
   std::vector<int> chain(File f) const;      // sector indices of the file's chain
-  int catalogueSector(Cat c) const;          // sector index of the catalogue
   std::size_t catalogueOffset(Cat c) const;  // image offset of the catalogue sector
-  int recordCount(Cat c) const;              // records in its list (slot 31 self record excluded)
-  int freeSectorCount() const;               // FAT cells 00h 00h
-  int nextFreeSector() const;                // -1 when the disk is full
 
-  // Damage and raw access. Offsets are image offsets; writes past the end of
-  // a truncated image throw.
+  // Damage and raw access, at image offsets.
   DiskBuilder& poke(std::size_t offset, std::string_view bytes);
   DiskBuilder& pokeByte(std::size_t offset, std::uint8_t byte);
   DiskBuilder& setFatCell(int index, std::uint8_t b0, std::uint8_t b1);
-  std::pair<std::uint8_t, std::uint8_t> fatCell(int index) const;
   DiskBuilder& setRecordByte(Entry e, std::size_t field, std::uint8_t value);
   DiskBuilder& setRecordWord(Entry e, std::size_t field, std::uint16_t value);
-  DiskBuilder& setRecordBytes(Entry e, std::size_t field, std::string_view bytes);
-  // Mark the record deleted (first byte 08h, so it reads 08h D3h D3h). The
-  // chain stays allocated in the FAT unless freeChain.
-  DiskBuilder& deleteRecord(Entry e, bool freeChain = false);
   DiskBuilder& truncate(std::size_t size);  // short image (or longer, padded with 00h)
 
-  // Output.
   const std::string& image() const { return image_; }
-  void writeTo(const std::string& path) const;  // throws on I/O failure
+  void writeTo(const std::string& path) const { writeFile(path, image_); }
 
  private:
   struct Node {
@@ -299,15 +186,11 @@ class DiskBuilder {
     std::optional<std::uint16_t> fixedSize;  // explicit size word (catalogues)
     bool selfRecord = false;
     unsigned taken = 0;  // catalogues: bit i set when slot i holds a record we put there
-    RecordFields own;    // catalogues: their record in the parent (copied to slot 31)
   };
   int allocate() const;  // next free sector or throw
-  void claim(int index, std::uint8_t b0, std::uint8_t b1);
-  int takeSlot(int cat);
+  int addNode(Entry parent, Node n);
   void fillUnused(int cat);
-  void writeSelfRecord(int cat);
   void refreshSizes(int cat);  // rewrite catalogue size words up the tree
-  std::uint16_t contentKb(int cat) const;
   const Node& node(Entry e) const;
 
   std::string image_;
@@ -338,12 +221,10 @@ class DiskBuilder {
 //                      "eof": true,        // append a byte FFh, like real texts
 //                      optional "checksum", "size", "end", "sectors": [13, 40, ...]}
 // Names are UTF-8 (Cyrillic -> KOI-8). Every field but "file"/"catalogue" is optional.
-DiskBuilder fromJson(const nlohmann::json& description);
-DiskBuilder fromJsonText(std::string_view text);            // parses, then fromJson
-std::string bodyFromJson(const nlohmann::json& fileEntry);  // the body bytes of a file ENTRY
+DiskBuilder fromJson(std::string_view text);
 
-// The bundled sample disk's description (the text of tests/builder/sample.json,
-// built into the library). fromJsonText(sampleDescription()) gives the sample.
+// The bundled sample disk's description (the text of tests/builder/sample.json, built into the
+// library): fromJson(sampleDescription()) gives the sample.
 std::string_view sampleDescription();
 
 }  // namespace odibuild
