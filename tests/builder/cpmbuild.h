@@ -10,7 +10,7 @@
 //
 // Names and types are raw 7-bit bytes, bodies raw bytes, written from the start of the first
 // block; the rest of the last record and block keep the disk's bytes. Errors in use throw
-// std::runtime_error; raw writes past the image std::out_of_range.
+// std::runtime_error.
 #pragma once
 
 #include <cstddef>
@@ -24,25 +24,8 @@
 namespace odibuild {
 
 namespace cpm {
-inline constexpr std::size_t kDpbOffset = 0x10;  // parameter block in the first sector
-inline constexpr std::size_t kDirOffset = 0x5000;
-inline constexpr std::size_t kBlockSize = 2048;
-inline constexpr int kBlockCount = 389;  // DSM 388 + 1
-inline constexpr int kDirBlocks = 2;
-inline constexpr int kEntryCount = 128;  // DRM 127 + 1
-inline constexpr std::size_t kEntrySize = 32;
-inline constexpr std::size_t kRecordSize = 128;
-inline constexpr std::size_t kExtentSize = 16384;  // 8 blocks, 128 records
-inline constexpr std::uint8_t kUnused = 0xE5;
 // Fields of a directory entry.
 inline constexpr std::size_t kUser = 0, kEx = 12, kS1 = 13, kS2 = 14, kRc = 15, kBlocks = 16;
-
-constexpr std::size_t blockOffset(int block) {
-  return kDirOffset + static_cast<std::size_t>(block) * kBlockSize;
-}
-constexpr std::size_t entryOffset(int index) {
-  return kDirOffset + static_cast<std::size_t>(index) * kEntrySize;
-}
 }  // namespace cpm
 
 struct CpmDiskOptions {
@@ -85,13 +68,9 @@ class CpmDiskBuilder {
   CpmDiskBuilder& setEntry(int index, std::string_view bytes32);  // counts the entry as taken
 
   const std::string& image() const { return image_; }
-  void writeTo(const std::string& path) const;  // throws on I/O failure
+  void writeTo(const std::string& path) const { writeFile(path, image_); }
 
  private:
-  CpmDiskBuilder& poke(std::size_t offset, std::string_view bytes);
-  int takeEntry();
-  int takeBlock();
-
   std::string image_;
   std::vector<bool> blockUsed_;
   std::vector<bool> entryTaken_;
