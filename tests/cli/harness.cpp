@@ -7,8 +7,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "state/cp1251.h"
-
 namespace clitest {
 
 using namespace odibuild;
@@ -59,17 +57,6 @@ std::string slurp(const fs::path& file) {
 void spit(const fs::path& file, const std::string& bytes) {
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << bytes;
-}
-
-std::map<std::string, std::string> tree(const fs::path& root) {
-  std::map<std::string, std::string> t;
-  for (const auto& e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file()) t[fs::relative(e.path(), root).string()] = slurp(e.path());
-  return t;
-}
-
-std::string cp1251(const std::string& utf8) {
-  return odi::utf8_to_cp1251(utf8);
 }
 
 DiskBuilder nested_disk() {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -33,11 +32,6 @@ class TempDir {
 
 std::string slurp(const fs::path& file);
 void spit(const fs::path& file, const std::string& bytes);
-// Every file below `root`: path relative to root -> content.
-std::map<std::string, std::string> tree(const fs::path& root);
-
-// UTF-8 text in the code page the core writes its own texts in (CP1251).
-std::string cp1251(const std::string& utf8);
 
 // WORK: README TXT (KOI-8 text) and BIN2 DAT (1024 bytes) at the root; catalogue ИГРЫ with
 // TETRIS COM (2500 bytes) and catalogue OLD with DEEP TXT (KOI-7 text). Every sub-catalogue
