@@ -68,11 +68,6 @@ QByteArray notesFile() {
   QFile f(kHelpUserFile);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
-void writeNotes(const QByteArray& bytes) {
-  QFile f(kHelpUserFile);
-  QVERIFY(f.open(QIODevice::WriteOnly));
-  f.write(bytes);
-}
 QByteArray cp(const char* utf8) {
   return QByteArray::fromStdString(odi::cp1251(utf8));
 }
@@ -149,7 +144,8 @@ class TstFormH : public QObject {
     for (int i = 0; notes.size() < 70000; ++i)
       notes += QByteArray::number(i % 10).repeated(62) + "\r\n";
     notes.truncate(70000);
-    writeNotes(notes);
+    QFile f(kHelpUserFile);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(notes) == notes.size() && f.flush());
     FormH::showHelp();
     QCOMPARE(text1()->toPlainText(),
              helpview::boxText(notes.left(room).toStdString()) + "\n" + docText());
@@ -158,34 +154,29 @@ class TstFormH : public QObject {
     QCOMPARE(text1()->toPlainText(), helpview::boxText(notes.toStdString()));
   }
 
-  // A notes file that cannot be read or written: a folder under its name stops even root. The
-  // document alone fits the window's width, 66 characters.
-  void unreadableNotesShowDocumentAlone() {
+  // A folder under the notes file's name stops even root from reading or writing it: the view
+  // shows the document alone (it fits the window's width, 66 characters) and the caption says
+  // so; a save fails, and even "ДА" keeps the editor, the prompt and the unsaved text.
+  void unreadableNotesAndFailedSave() {
     QVERIFY(QDir().mkdir(kHelpUserFile));
     FormH::showHelp();
     QCOMPARE(text1()->toPlainText(), "\n" + docText());
     for (const QString& line : docText().split('\n')) QVERIFY2(line.size() <= 66, qPrintable(line));
-    run({{"", QStringLiteral("О программе и Форматах   [HelpUser.txt не прочитан] USER")},
-         {"USER", QStringLiteral("Редактирование HelpUser   [HelpUser.txt не прочитан] rw HLP | "
-                                 "Свободно  59718  байт")}});
-  }
-
-  void failedSaveKeepsTextAndChangedState() {
-    writeNotes("old");
-    FormH::showHelp();
-    run({{"USER", {}}, {"new ", {}}});
-    QVERIFY(QFile::remove(kHelpUserFile));
-    QVERIFY(QDir().mkdir(kHelpUserFile));
     const QString unsaved = QStringLiteral(
         "Редактирование HelpUser   [ОШИБКА: HelpUser.txt не записан] rw SAVE HLP | Свободно  "
-        "59711  байт");
-    // "ДА" cannot save either: the editor, the prompt and the text all stay.
-    run({{"SAVE", unsaved + " | changed"}, {"HLP", {}}, {"DA", unsaved + kAsked}});
-    QCOMPARE(text1()->toPlainText(), QStringLiteral("new old"));
+        "59714  байт");
+    run({{"", QStringLiteral("О программе и Форматах   [HelpUser.txt не прочитан] USER")},
+         {"USER", QStringLiteral("Редактирование HelpUser   [HelpUser.txt не прочитан] rw HLP | "
+                                 "Свободно  59718  байт")},
+         {"new ", {}},
+         {"SAVE", unsaved + " | changed"},
+         {"HLP", {}},
+         {"DA", unsaved + kAsked}});
+    QCOMPARE(text1()->toPlainText(), QStringLiteral("new "));
     // Once the way is clear, saving works and the note in the caption goes.
     QVERIFY(QDir().rmdir(kHelpUserFile));
-    run({{"SAVE", editor(59711, " HLP", " | Сохранить изменения HelpUser?")}});
-    QCOMPARE(notesFile(), QByteArray("new old"));
+    run({{"SAVE", editor(59714, " HLP", " | Сохранить изменения HelpUser?")}});
+    QCOMPARE(notesFile(), QByteArray("new "));
   }
 };
 
