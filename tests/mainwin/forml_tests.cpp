@@ -1,5 +1,6 @@
-// The main window on disks written by the builder, in temporary folders: start-up, choosing an
-// image, walking catalogues, copies and their failures, the copy list, previews.
+// The options panel's rules as click sequences, then the main window on disks written by the
+// builder, in temporary folders: choosing an image, walking catalogues, copies and their failures,
+// the copy list, previews.
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -9,9 +10,11 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtTest>
+#include <algorithm>
 #include <memory>
+#include <sstream>
 
-#include "../helpview/testmain.h"
 #include "builder/cpmbuild.h"
 #include "builder/odibuild.h"
 #include "extract/copy_buf.h"
@@ -27,6 +30,9 @@
 using odi::gui::ClickList;
 using odi::gui::DirList;
 using odi::gui::FileList;
+using odi::opt::Box;
+using odi::opt::Panel;
+using odi::opt::Part;
 using namespace odibuild;
 
 namespace {
@@ -135,17 +141,46 @@ odi::Options opts(const std::string& boxes) {
 // a source is ticked before the other one is cleared.
 void set_options(FormL& w, const std::string& boxes) {
   const odi::Options o = opts(boxes);
-  const std::pair<const char*, bool> steps[] = {{"CheckKOI8", o.koi8 || !o.koi7},
-                                                {"CheckKOI7", o.koi7},
-                                                {"CheckKOI8", o.koi8},
-                                                {"CheckDOS", o.dos},
-                                                {"CheckWIN", o.win},
-                                                {"CheckBIN", o.bin},
-                                                {"CheckROM", o.rom},
-                                                {"CheckRKS", o.rks},
-                                                {"CheckTXT", o.txt}};
-  for (const auto& [name, on] : steps) child<QCheckBox>(w, name)->setChecked(on);
+  const char* const names[] = {"CheckKOI8", "CheckKOI7", "CheckKOI8", "CheckDOS", "CheckWIN",
+                               "CheckBIN",  "CheckROM",  "CheckRKS",  "CheckTXT"};
+  const bool on[] = {o.koi8 || !o.koi7, o.koi7, o.koi8, o.dos, o.win, o.bin, o.rom, o.rks, o.txt};
+  for (size_t i = 0; i < 9; ++i) child<QCheckBox>(w, names[i])->setChecked(on[i]);
   QCOMPARE(w.options(), o);
+}
+
+// The rules alone: after every step one type, at most one target code page, a source code, and
+// each box and frame enabled exactly when the user may use it.
+constexpr Box kBoxes[] = {Box::BIN, Box::ROM, Box::RKS,  Box::TXT,
+                          Box::DOS, Box::WIN, Box::KOI8, Box::KOI7};
+const char* const kNames[] = {"bin", "rom", "rks", "txt", "dos", "win", "koi8", "koi7"};
+
+// The boxes ticked, by name: "txt win koi8".
+std::string ticked(const Panel& p) {
+  std::string s;
+  for (size_t i = 0; i < 8; ++i)
+    if (p.values[i]) s += (s.empty() ? "" : " ") + std::string(kNames[i]);
+  return s;
+}
+
+void check_consistent(const Panel& p) {
+  int types = 0;
+  for (size_t i = 0; i < 4; ++i) types += p.values[i];
+  QCOMPARE(types, 1);
+  QVERIFY(!(p.value(Box::DOS) && p.value(Box::WIN)));
+  QVERIFY(p.value(Box::KOI8) || p.value(Box::KOI7));
+  const bool k8 = p.value(Box::KOI8), k7 = p.value(Box::KOI7);
+  QCOMPARE(p.kod_caption, k8 && k7 ? std::string("Перекодировка  КОИ8 + КОИ7  под")
+                                   : (k8 ? std::string("Перекодировка  КОИ8  под")
+                                         : std::string("Перекодировка  КОИ7  под")));
+  const bool on = p.is_enabled(Part::ComCOPY);
+  for (Part part : {Part::FrmTIP, Part::CheckBIN, Part::CheckROM, Part::CheckRKS, Part::CheckTXT})
+    QCOMPARE(p.is_enabled(part), on);
+  const bool frame = on && p.value(Box::TXT);
+  for (Part part : {Part::FrmKOD, Part::CheckDOS, Part::CheckWIN})
+    QCOMPARE(p.is_enabled(part), frame);
+  const bool koi = frame && (p.value(Box::DOS) || p.value(Box::WIN));
+  QCOMPARE(p.is_enabled(Part::CheckKOI8), koi);
+  QCOMPARE(p.is_enabled(Part::CheckKOI7), koi);
 }
 
 const QString kRoot = "\\AB GAME     COM 3K|README   TXT 1K|DOCS         2K|";
@@ -167,39 +202,73 @@ class FormLTest : public QObject {
     g_tmp.reset();
   }
 
-  void startUp() {
-    for (const char* n : {"x.ODI", "y.odi1", "w.txt", "a.BIN", "b.rks", "c.doc", "d.Rom"})
-      write_bytes(path(QString::fromLatin1(n)), "");
-    FormL w(path());
-    QCOMPARE(w.windowTitle(), QStringLiteral("v3.3     Kestrel\\Специалист_МХ"));
-    QCOMPARE(child<QGroupBox>(w, "FrmDISK")->title(),
-             FormL::kFrmDiskStart + QString::fromStdString(odi::today_text()));
-    QVERIFY(FormL::kFrmDiskStart.endsWith(QStringLiteral("каталоги                     Дата: ")));
-    QCOMPARE(w.size(), QSize(672, 413));
-    QCOMPARE(w.minimumSize(), w.maximumSize());
-    // The panel as the options rules start it, all off; nothing chosen, nothing created.
-    QCOMPARE(w.options(), opts("txt win koi8"));
-    for (const QWidget* c : w.findChildren<QCheckBox*>()) QVERIFY(!c->isEnabled());
-    QCOMPARE(snap(w) + text(w, "LabODI") + text(w, "LabVER") + text(w, "LabCOPY"),
-             QStringLiteral("  -"));
-    QVERIFY(!child<QTimer>(w, "Timer1")->isActive());
-    QVERIFY(!QFileInfo::exists(path("disk1")));
-    QCOMPARE(w.state().LAB_WID, 8775);
-    QCOMPARE(w.state().CHR_WID, 122);
-    // The lists show the folder, each with its patterns, letter case ignored.
-    QCOMPARE(child<DirList>(w, "Dir1")->path(), path());
-    QCOMPARE(child<FileList>(w, "FileL")->names(), (QStringList{"disk1.odi", "x.ODI", "y.odi1"}));
-    QCOMPARE(child<FileList>(w, "FileV")->names(),
-             (QStringList{"a.BIN", "b.rks", "d.Rom", "w.txt"}));
-    // "?" opens the one help window, which keeps HelpUser.txt in the working folder.
-    const QString cwd = QDir::currentPath();
-    QDir::setCurrent(path());
-    child<QPushButton>(w, "ComHLP")->click();
-    FormH* h = FormH::instance();
-    child<QPushButton>(w, "ComHLP")->click();
-    QVERIFY(h != nullptr && FormH::instance() == h);
-    QVERIFY(QFileInfo::exists(path("HelpUser.txt")));
-    QDir::setCurrent(cwd);
+  void clickSequences() {
+    struct Case {
+      const char* clicks;  // box names; "on"/"off" switch the panel with the copy button
+      const char* ticked;  // afterwards
+    };
+    const Case cases[] = {
+        {"", "txt win koi8"},
+        // Types: ticking one clears the others; clearing the ticked one passes the tick on along
+        // bin, rom, rks, txt, bin.
+        {"rks", "rks win koi8"},
+        {"txt", "bin win koi8"},
+        {"txt bin rom rks", "txt win koi8"},
+        {"bin bin rom", "rks win koi8"},
+        // Target code pages exclude each other, and may both be clear.
+        {"dos", "txt dos koi8"},
+        {"dos win", "txt win koi8"},
+        {"win", "txt koi8"},
+        {"win bin txt dos", "txt dos koi8"},
+        // Source codes: never none; both may be ticked.
+        {"koi8", "txt win koi7"},
+        {"koi8 koi7", "txt win koi8"},
+        {"koi7", "txt win koi8 koi7"},
+        {"koi7 koi8", "txt win koi7"},
+        // Switching the panel keeps every value; boxes out of reach take no click.
+        {"rks off bin dos koi7 on", "rks win koi8"},
+        {"off on koi7 dos", "txt dos koi8 koi7"},
+    };
+    for (const Case& c : cases) {
+      Panel p;
+      QVERIFY(p.rules.FLG_KAT.empty());
+      QCOMPARE(p.rules.options(), odi::Options{});
+      check_consistent(p);
+      p.rules.DA_COPY();
+      std::istringstream in(c.clicks);
+      for (std::string step; in >> step;) {
+        p.copy_caption = "!!!";  // a copy's outcome: either switch puts the caption back
+        p.copy_tooltip = "x";
+        if (step == "on" || step == "off") {
+          step == "on" ? p.rules.DA_COPY() : p.rules.NET_COPY();
+          QCOMPARE(p.copy_caption + p.copy_tooltip, std::string("копировать"));
+        } else {
+          const Box b = kBoxes[std::find(kNames, kNames + 8, step) - kNames];
+          const std::string before = ticked(p);
+          if (p.usable(b)) {
+            QVERIFY(p.user_click(b));
+            QCOMPARE(p.rules.FLG_KAT, std::string("0"));
+          } else {
+            QVERIFY(!p.user_click(b));
+            QCOMPARE(ticked(p), before);
+          }
+        }
+        check_consistent(p);
+      }
+      QCOMPARE(ticked(p), std::string(c.ticked));
+    }
+  }
+
+  void busyFlagStopsHandlers() {
+    Panel p;
+    p.rules.DA_COPY();
+    p.rules.FLG_KAT = "1";  // the catalogue loader at work
+    p.set_value(Box::BIN, true);
+    p.set_value(Box::KOI8, false);
+    p.set_value(Box::DOS, true);  // the exclusion of dos and win comes before the busy test
+    QCOMPARE(ticked(p), std::string("bin txt dos"));
+    QVERIFY(p.is_enabled(Part::FrmKOD));
+    QCOMPARE(p.rules.FLG_KAT, std::string("1"));
   }
 
   void chooseImagesAndWalkCatalogues() {
@@ -369,9 +438,14 @@ class FormLTest : public QObject {
     DiskBuilder().writeTo(path("UP.ODI").toStdString());
     DiskBuilder().writeTo(path("odd.odi1").toStdString());
     for (const char* d : {"UP", "odd", "sub"}) QVERIFY(QDir(path()).mkdir(d));
+    for (const char* n : {"a.BIN", "c.doc", "d.Rom"}) write_bytes(path(QString::fromLatin1(n)), "");
     FormL w(path());
     auto* fv = child<FileList>(w, "FileV");
     auto* dirs = child<DirList>(w, "Dir1");
+    // Each list shows the folder with its own patterns, letter case ignored.
+    QCOMPARE(child<FileList>(w, "FileL")->names(),
+             (QStringList{"disk1.odi", "odd.odi1", "UP.ODI"}));
+    QCOMPARE(fv->names(), (QStringList{"a.BIN", "d.Rom"}));
     // The timer points the copy list at the catalogue's folder once a copy has made it.
     choose(w, "disk1.odi");
     QCOMPARE(w.state().DIR_COP, path());
@@ -449,6 +523,12 @@ class FormLTest : public QObject {
     fv->setCurrentRow(static_cast<int>(fv->names().indexOf("copy.txt")));
     w.FileV_DblClick();
     QCOMPARE(viewer(), shown("Просмотр  копии  файла\\copy.txt", bytes));
+    // "?" opens the one help window, which keeps HelpUser.txt in the working folder.
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(path());
+    child<QPushButton>(w, "ComHLP")->click();
+    QDir::setCurrent(cwd);
+    QVERIFY(FormH::instance() != nullptr && QFileInfo::exists(path("HelpUser.txt")));
   }
 
   // A CP/M disk reads as any other: its name on the version label, user areas entered and left
@@ -475,5 +555,5 @@ class FormLTest : public QObject {
   }
 };
 
-HELPVIEW_TEST_MAIN(FormLTest)
+QTEST_MAIN(FormLTest)
 #include "forml_tests.moc"
