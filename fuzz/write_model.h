@@ -3,8 +3,9 @@
 // writer must do a change or refuse it (name taken, catalogue full, no room, too large, too deep,
 // a catalogue that is not empty), so that a refusal without a reason fails as much as a change
 // that should have been refused. After every step the disk must list what the model holds, every
-// body must read back byte for byte, check() must find no damage, and a refusal must have left
-// every byte as it was. Shared by the property test (seeded) and the fuzz target (fuzz input).
+// body must read back byte for byte, an MX_DOS catalogue's size word and the FAT's free cells must
+// be what the model counts, check() must find no damage, and a refusal must have left every byte
+// as it was. Shared by the property test (seeded) and the fuzz target (fuzz input).
 #pragma once
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "image/fs.h"
+#include "image/mxdos/write.h"
 #include "image/write.h"
 
 namespace writemodel {
@@ -102,48 +104,42 @@ class Model {
   }
   bool listed(const Node& n) const { return !n.catalogue || !cpm() || !n.kids.empty(); }
 
-  // Every catalogue (`catalogues`) or every listed entry, as paths from the root.
-  void collect(const Node& n, Path& p, bool catalogues, std::vector<Path>& out) const {
+  // Every catalogue below `n` (`n` first) or every listed entry, as paths from the root.
+  std::vector<Path> paths(bool catalogues, const Node& n, const Path& p = {}) const {
+    std::vector<Path> out;
+    if (catalogues) out.push_back(p);
     for (const auto& [k, kid] : n.kids) {
-      if (!catalogues && !listed(kid)) continue;
-      p.push_back(k);
-      if (!catalogues || kid.catalogue) out.push_back(p);
-      if (kid.catalogue) collect(kid, p, catalogues, out);
-      p.pop_back();
+      Path q = p;
+      q.push_back(k);
+      if (!catalogues && listed(kid)) out.push_back(q);
+      if (kid.catalogue)
+        for (Path& r : paths(catalogues, kid, q)) out.push_back(std::move(r));
     }
+    return out;
   }
   Path any(const Pick& pick, bool catalogues) const {
-    const std::vector<Path> all = paths(catalogues);
+    const std::vector<Path> all = paths(catalogues, root_);
     return all.empty() ? Path{} : all[pick(static_cast<unsigned>(all.size()))];
   }
-  std::vector<Path> paths(bool catalogues) const {
-    std::vector<Path> all;
-    Path p;
-    if (catalogues) all.push_back({});
-    collect(root_, p, catalogues, all);
-    return all;
-  }
   Path deepest() const {
-    const std::vector<Path> all = paths(true);
+    const std::vector<Path> all = paths(true, root_);
     return *std::max_element(all.begin(), all.end(),
                              [](const Path& a, const Path& b) { return a.size() < b.size(); });
   }
 
-  // Room: MX_DOS sectors 13..799, a file one per KB and a catalogue one; CP/M blocks of 2 KB
-  // (387 beside the directory) and 128 directory entries, one per 16 KB of a file.
-  long used(const Node& n, bool entries) const {
-    long u = 0;
-    for (const auto& [k, kid] : n.kids) {
-      const long len = static_cast<long>(kid.body.size());
-      if (kid.catalogue)
-        u += used(kid, entries) + (cpm() ? 0 : 1);
-      else if (!cpm())
-        u += (len + 1023) / 1024;
-      else
-        u += entries ? std::max(1L, (len + 16383) / 16384) : (len + 2047) / 2048;
-    }
+  // The room a file, or a catalogue with all it holds, takes: MX_DOS sectors of 1 KB, one for each
+  // catalogue too (`kb` leaves those out, as a catalogue's size word does); CP/M blocks of 2 KB
+  // or, with `entries`, directory entries (one for each 16 KB of a file). The disk holds MX_DOS
+  // sectors 12..799 (the root's among them), 387 CP/M blocks beside the directory, 128 entries.
+  long room(const Node& n, bool entries, bool kb = false) const {
+    const long len = static_cast<long>(n.body.size());
+    if (!n.catalogue && !cpm()) return (len + 1023) / 1024;
+    if (!n.catalogue) return entries ? std::max(1L, (len + 16383) / 16384) : (len + 2047) / 2048;
+    long u = cpm() || kb ? 0 : 1;
+    for (const auto& [k, kid] : n.kids) u += room(kid, entries, kb);
     return u;
   }
+  long capacity(bool entries) const { return entries ? 128 : cpm() ? 387 : 788; }
 
   odi::WriteResult put(const Pick& pick, bool& want, std::string& what) {
     const Path at = mode_ == 2 && pick(4) != 0 ? Path{} : any(pick, true);
@@ -162,14 +158,10 @@ class Model {
     Node& cat = node(at);
     const auto old = cat.kids.find(k);
     const bool taken = old != cat.kids.end() && listed(old->second);
-    Node now, gone;  // the new file; the old one, whose room comes back
-    now.kids[k].body = f.body;
-    if (taken) gone.kids[k] = old->second;
-    auto fits = [&](bool entries) {
-      return used(now, entries) <= (entries ? 128
-                                    : cpm() ? 387
-                                            : 787) -
-                                       used(root_, entries) + used(gone, entries);
+    const Node file{false, f.body, 0, {}};
+    auto fits = [&](bool entries) {  // the old file's room comes back
+      return room(file, entries) <=
+             capacity(entries) - room(root_, entries) + (taken ? room(old->second, entries) : 0);
     };
     const size_t count = listed_count(cat) - (taken ? 1 : 0);
     want = (!taken || (replace && !old->second.catalogue)) && fits(false) &&
@@ -194,7 +186,7 @@ class Model {
       want = at.empty() && k.rfind("USER ", 0) == 0;
     } else {
       want = cat.kids.count(k) == 0 && listed_count(cat) < (at.empty() ? 32U : 31U) &&
-             used(root_, false) < 787 && at.size() < 10;
+             room(root_, false) < capacity(false) && at.size() < 10;
     }
     const auto where = stack_for(at);
     if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
@@ -332,6 +324,8 @@ class Model {
       return what + ": the disk reads as " + std::string(fs_kind_name(fs->kind()));
     for (const odi::Problem& p : fs->check())
       if (!p.note) return what + ": check: " + p.path + ": " + p.message;
+    if (!cpm() && odi::mxdos::free_sectors(img) != capacity(false) - room(root_, false))
+      return what + ": the FAT's free cells are not the sectors nobody owns";
     return same(*fs, root_, odi::root_stack(*fs), what);
   }
 
@@ -352,6 +346,8 @@ class Model {
         if (!cpm() && e.rec.start() != kid.start) return what + ": the start of " + k + " differs";
         continue;
       }
+      if (!cpm() && e.rec.size_kb() != room(kid, false, true))
+        return what + ": the size word of " + k + " is not the total below it";
       odi::CatalogueStack inner = st;
       if (!odi::enter(inner, e, it->second.second)) return what + ": cannot enter " + k;
       if (auto bad = same(fs, kid, inner, what)) return bad;

@@ -42,40 +42,6 @@ CopyResult extract(const std::string& img, const Options& o = bin()) {
 
 }  // namespace
 
-TEST(Chain, AddressesAndKonFat) {
-  EXPECT_EQ(sector_offset(1, 1), 0x2800);
-  EXPECT_EQ(sector_offset(1, 3), 0x3000);
-  EXPECT_EQ(sector_offset(79, 10), 0xC7C00);
-  for (auto [s, t] : {std::pair{0xAA, 200}, {1, 1}, {10, 79}}) EXPECT_TRUE(KON_FAT(s, t));
-  for (auto [s, t] : {std::pair{0, 5}, {11, 5}, {5, 0}, {5, 80}, {0x53, 0x53}, {0, 0}, {0xEB, 0}})
-    EXPECT_FALSE(KON_FAT(s, t)) << s << "," << t;
-}
-
-TEST(Chain, BodyLengthsFollowTheAddresses) {
-  struct Case {
-    std::uint16_t start;
-    size_t len;
-    std::vector<int> sectors;  // empty: the next free ones
-  };
-  // 3000 bytes over three sectors, and 2500 scattered over the disk through the FAT; exactly
-  // 2048 (second sector whole); 1024; one byte into a second sector; 256 bytes at 0100h; the
-  // largest body, 65536 bytes in 64 sectors.
-  for (const Case& c : {Case{0, 3000, {}},
-                        {0, 2500, {799, 13, 400}},
-                        {0, 2048, {}},
-                        {0, 1024, {}},
-                        {0, 1025, {}},
-                        {0x100, 256, {}},
-                        {0, 65536, {}}}) {
-    DiskBuilder d;
-    const std::string b = body(c.len);
-    d.addFile(d.root(), fileSpec("F", "BIN", c.start, b).inSectors(c.sectors));
-    const CopyResult r = extract(d.image());
-    EXPECT_EQ(r.ERR_COP, 0) << c.len;
-    EXPECT_EQ(r.BUF_FIL, b) << c.len;
-  }
-}
-
 TEST(Chain, DamagedChainsGiveTheirErrorTextsAndNeverRunAway) {
   struct Case {
     const char* what;
@@ -96,6 +62,10 @@ TEST(Chain, DamagedChainsGiveTheirErrorTextsAndNeverRunAway) {
          d.setRecordWord(f, kSize, 0);
        },
        0, ""},
+      {"a link to sector 11: no sector, though 10 x track + 11 - 1 would be one",
+       [](auto& d, auto f) { d.setFatCell(d.chain(f)[0], 11, 3); }, kCopyBadFat, texts::err_fat()},
+      {"a link to track 80", [](auto& d, auto f) { d.setFatCell(d.chain(f)[0], 1, 80); },
+       kCopyBadFat, texts::err_fat()},
       {"a chain running into a free cell after two sectors",
        [](auto& d, auto f) { d.setFatCell(d.chain(f)[1], 0, 0); }, kCopyBadFat, texts::err_fat()},
       {"the FAT leading back to the first sector: a loop is a bad FAT",
@@ -131,10 +101,12 @@ TEST(Chain, DamagedChainsGiveTheirErrorTextsAndNeverRunAway) {
   }
 }
 
-TEST(Chain, ShortImagesAreReportedNotReadPast) {
+// A chain scattered over the disk is followed through the FAT; a cut image is never read past.
+TEST(Chain, ScatteredChainsAndShortImages) {
   DiskBuilder d;
   d.addFile(d.root(), fileSpec("F", "BIN", 0, body(3000)).inSectors({13, 14, 700}));
   std::string img = d.image();
+  EXPECT_EQ(extract(img).BUF_FIL, body(3000));
   img.resize(0x3400 + 2048);  // the third sector is gone
   CopyResult r = COPY_BUF(Image(img), first_record(img), Options{}, "x");
   EXPECT_EQ(r.ERR_COP, kCopyShort);

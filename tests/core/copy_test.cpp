@@ -56,11 +56,17 @@ class Copy : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Copy, WritesBesideTheImageInCatalogueFolders) {
+TEST_F(Copy, WritesBesideTheImageReplacesWholeAndRefusesBadNames) {
   CopyOutcome o = copy("disk1.ODI", 0, bin);
   EXPECT_EQ(o.status, Status::Written);
   EXPECT_EQ(o.path, t / "disk1" / "GAME     COM.bin");
   EXPECT_EQ(slurp(o.path), std::string(1500, 'g'));
+  std::ofstream(o.path) << std::string(5000, 'z');
+  EXPECT_EQ(copy("disk1.ODI", 0, bin, true).status, Status::Kept);
+  EXPECT_EQ(slurp(o.path), std::string(5000, 'z'));
+  EXPECT_EQ(slurp(copy("disk1.ODI", 0, bin).path), std::string(1500, 'g'));  // no tail of the old
+  EXPECT_EQ(copy("d.odi1", 0, bin).status, Status::BadName);
+  EXPECT_FALSE(fs::exists(t / "d.odi1"));
   EXPECT_EQ(copy("disk1.ODI", 1, bin).status, Status::Catalogue);  // the folders, nothing else
 
   ASSERT_TRUE(st.enter(root[1], 1));
@@ -72,16 +78,6 @@ TEST_F(Copy, WritesBesideTheImageInCatalogueFolders) {
   o = copy_entry(t / "disk1.ODI", img, st, letter, dos7);
   EXPECT_EQ(o.path, t / "disk1" / "DOCS" / "LETTER   TXTd7.txt");
   EXPECT_EQ(slurp(o.path), COPY_BUF(img, letter, dos7, FIL_DAT(letter, "")).BUF_FIL);
-}
-
-TEST_F(Copy, ReplacesWholeKeepsOnAskingAndRefusesBadNames) {
-  fs::create_directories(t / "d");
-  std::ofstream(t / "d" / "GAME     COM.bin") << std::string(5000, 'z');
-  EXPECT_EQ(copy("d.odi", 0, bin, true).status, Status::Kept);
-  EXPECT_EQ(slurp(t / "d" / "GAME     COM.bin"), std::string(5000, 'z'));
-  EXPECT_EQ(slurp(copy("d.odi", 0, bin).path), std::string(1500, 'g'));  // no tail of the old
-  EXPECT_EQ(copy("d.odi1", 0, bin).status, Status::BadName);
-  EXPECT_FALSE(fs::exists(t / "d.odi1"));
 }
 
 TEST_F(Copy, FileSystemFailuresLeaveNothingPartial) {
@@ -120,22 +116,17 @@ TEST_F(Copy, ReadOnlyTargetAndUnreadableImageAsAUser) {
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   };
-  fs::permissions(t, fs::perms::all);  // the user may pass and look, not write below `ro`
-  const fs::path ro = t / "ro";
-  fs::create_directories(ro / "d");
+  fs::permissions(t, fs::perms::all);  // the user may pass and look, not write into `ro`
+  fs::create_directories(t / "ro");
   std::ofstream(t / "secret.odi", std::ios::binary) << d.image();
-  const auto read_only = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                         fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
-  fs::permissions(ro / "d", read_only);
-  fs::permissions(ro, read_only);
+  fs::permissions(t / "ro", static_cast<fs::perms>(0555));
   fs::permissions(t / "secret.odi", fs::perms::none);
   // A read-only target folder: the copy fails with the system's reason and leaves nothing.
   EXPECT_TRUE(as_user([&] {
-    const CopyOutcome o = copy_entry(ro / "d.odi", img, st, root[0], bin);
+    const CopyOutcome o = copy_entry(t / "ro.odi", img, st, root[0], bin);
     return o.status == Status::WriteFailed && o.error.find("denied") != std::string::npos;
   }));
-  EXPECT_TRUE(fs::is_empty(ro / "d"));
+  EXPECT_TRUE(fs::is_empty(t / "ro"));
   EXPECT_TRUE(as_user([&] { return !read_image_file(t / "secret.odi").ok(); }));
-  fs::permissions(ro, fs::perms::owner_all);
-  fs::permissions(ro / "d", fs::perms::owner_all);
+  fs::permissions(t / "ro", fs::perms::owner_all);
 }

@@ -1,11 +1,11 @@
-// The preview dump: boundary lengths pinned as literal lines.
+// The preview dump: boundary lengths and special bytes pinned as literal lines.
 #include <gtest/gtest.h>
 
 #include "extract/copy_buf.h"
 
 using namespace odi;
 
-TEST(Dump, EmptyAndBoundaryLengths) {
+TEST(Dump, BoundaryLengthsAndSpecialBytes) {
   EXPECT_EQ(DAMP_TXT("", true), "");
   EXPECT_EQ(DAMP_TXT(std::string(15, 'A'), false),
             "0000: 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41    AAAAAAAAAAAAAAA\r\n");
@@ -14,9 +14,7 @@ TEST(Dump, EmptyAndBoundaryLengths) {
   EXPECT_EQ(DAMP_TXT("0123456789:;<=>?", false), full);
   EXPECT_EQ(DAMP_TXT("0123456789:;<=>?@", false),
             full + "0010: 40" + std::string(46, ' ') + "@\r\n");
-}
-
-TEST(Dump, WorkedExampleAndSpecialBytes) {
+  // The column, recoded for Windows or not: control bytes, 7Fh and FFh shown as dots.
   EXPECT_EQ(DAMP_TXT("\x48\x49\x0D\x0A\xC1", true),
             "0000: 48 49 0D 0A C1" + std::string(34, ' ') + "HI..\xE0\r\n");
   EXPECT_EQ(DAMP_TXT(std::string("\x00\x7F\xFF\x80\xBF\xC1\xFE\x0a", 8), false),

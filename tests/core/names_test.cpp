@@ -31,34 +31,23 @@ TEST(Names, NamWinByteClassesAndPrn) {
   EXPECT_EQ(list_row(rec("BIG      DAT", 0, 0xFFFF)), "BIG      DAT 65535K");
 }
 
-TEST(Names, PcNamesNeverLeaveTheTargetRoot) {
+// No name leaves the target root; the suffixes of a copy's name follow the boxes whatever the type,
+// after the trimmed name field.
+TEST(Names, PcNamesAndOutputNames) {
   EXPECT_EQ(pc_folder_name(""), "^");
   EXPECT_EQ(pc_folder_name("."), "^");
-  EXPECT_EQ(pc_folder_name(".."), "^^");
   EXPECT_EQ(pc_folder_name("a.b"), "a.b");
   EXPECT_EQ(pc_folder_name("A/B"), "A_B");
-  EXPECT_EQ(pc_folder_name("\xFF"), "^");  // CR cannot stand in a name
-  EXPECT_EQ(pc_file_name("X\xFFY"), "X^Y");
+  EXPECT_EQ(pc_folder_name("\xFF"), "^");       // CR cannot stand in a name
   EXPECT_EQ(pc_file_name("\xF0\xD2"), "Пр");    // CP1251 decoded to UTF-8
   EXPECT_EQ(pc_file_name("\x98"), "\xC2\x98");  // undefined in CP1251: U+0098
   EXPECT_EQ(pc_file_name(".."), "..");          // a file name gets an extension after it
-}
-
-TEST(Names, OutputNameSuffixesAndExtensions) {
-  // The suffixes follow the boxes whatever the type; the name field is trimmed.
-  struct Case {
-    bool bin, rks, txt, dos, koi7;
-    const char* name;
-    const char* want;
-  };
-  for (const Case& c : {Case{false, false, true, false, false, "GAME     COM", "GAME     COM.txt"},
-                        {false, false, true, true, true, "LETTER   TXT", "LETTER   TXTd7.txt"},
-                        {true, false, false, true, false, "GAME     COM", "GAME     COMd.bin"},
-                        {false, true, false, false, false, "  X      C  ", "X      C.rks"}}) {
-    Options o;
-    o.bin = c.bin, o.rks = c.rks, o.txt = c.txt, o.dos = c.dos, o.win = !c.dos, o.koi7 = c.koi7;
-    EXPECT_EQ(output_name(rec(c.name), o), c.want);
-  }
+  Options o;
+  EXPECT_EQ(output_name(rec("GAME     COM"), o), "GAME     COM.txt");
+  o.txt = false, o.rks = true;
+  EXPECT_EQ(output_name(rec("  X\xFF     C  "), o), "X^     C.rks");
+  o.rks = false, o.bin = true, o.dos = o.koi7 = true, o.win = false;
+  EXPECT_EQ(output_name(rec("GAME     COM"), o), "GAME     COMd7.bin");
 }
 
 TEST(Names, TargetRootAndFolders) {

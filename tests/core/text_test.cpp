@@ -50,11 +50,8 @@ TEST(TextBody, LineEndsAtSectorBoundaries) {
   EXPECT_EQ(convert(plain(), {"A\r", "\nB\r"}), "A\r\n\nB\r\n" + kTrailer);
   // A line running across the boundary is put out whole, once.
   EXPECT_EQ(convert(plain(), {"AB\tC", "D\rE"}), "AB    CD\r\nE" + kTrailer);
-  // Text ending exactly with CR: the trailer follows at once.
-  EXPECT_EQ(convert(plain(), {"X\r"}), "X\r\n" + kTrailer);
   // No CR at all: everything is the unfinished line, TABs kept.
   EXPECT_EQ(convert(plain(), {"a\tb", "\tc"}), "a\tb\tc" + kTrailer);
-  EXPECT_EQ(convert(plain(), {"\t\tx\r"}), "        x\r\n" + kTrailer);
 }
 
 TEST(TextBody, Koi8TextWithFFLineEndsForWindows) {

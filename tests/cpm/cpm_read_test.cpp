@@ -142,11 +142,10 @@ TEST(CpmCheck, Damage) {
   d.setEntryByte(e.entries[0], cpm::kBlocks + 4, 0x90);  // a block past DSM
   d.setEntryByte(e.entries[0], cpm::kBlocks + 5, 0x01);
   const Disk disk(d.image());
-  EXPECT_EQ(kinds(disk.fs->check()),
-            (std::vector<std::string>{"A: missing_extent", "B: shared_block",
-                                      "USER 1/C: "
-                                      "last_record_bytes",
-                                      "E: bad_block", "E: record_count"}));
+  EXPECT_EQ(
+      kinds(disk.fs->check()),
+      (std::vector<std::string>{"A: missing_extent", "B: shared_block",
+                                "USER 1/C: last_record_bytes", "E: bad_block", "E: record_count"}));
   EXPECT_EQ(disk.fs->walk(disk.root()[0]).ERR_COP, odi::kCopyBadFat);
   TempDir t;
   d.writeTo((t / "d.odi").string());
