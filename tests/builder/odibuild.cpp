@@ -37,9 +37,9 @@ std::uint8_t bcd(int value) {
   return static_cast<std::uint8_t>((value / 10) * 16 + value % 10);
 }
 
-// The machine's KOI-8 letter order; small letters at C0h, capitals at E0h.
-constexpr std::u16string_view kSmall = u"юабцдефгхийклмнопярстужвьызшэщчъ";
-constexpr std::u16string_view kCapital = u"ЮАБЦДЕФГХИЙКЛМНОПЯРСТУЖВЬЫЗШЭЩЧ";
+// The machine's KOI-8 letters from C0h: 32 small ones, then the capitals from E0h (FFh has none).
+constexpr std::u16string_view kLetters =
+    u"юабцдефгхийклмнопярстужвьызшэщчъЮАБЦДЕФГХИЙКЛМНОПЯРСТУЖВЬЫЗШЭЩЧ";
 
 std::string encode(std::string_view utf8, bool koi7, bool lineEnds) {
   std::string out;
@@ -59,14 +59,11 @@ std::string encode(std::string_view utf8, bool koi7, bool lineEnds) {
       if (c == U'\r' && i < utf8.size() && utf8[i] == '\n') ++i;  // CR LF -> one CR
       continue;
     }
-    const auto cap = c > 0xFFFF ? kCapital.npos : kCapital.find(static_cast<char16_t>(c));
-    const auto small = c > 0xFFFF ? kSmall.npos : kSmall.find(static_cast<char16_t>(c));
+    const auto at = c > 0xFFFF ? kLetters.npos : kLetters.find(static_cast<char16_t>(c));
     if (c < 0x80)
       out.push_back(static_cast<char>(c));
-    else if (cap != kCapital.npos)
-      out.push_back(ch(static_cast<unsigned>((koi7 ? 0x60 : 0xE0) + cap)));
-    else if (small != kSmall.npos && !koi7)
-      out.push_back(ch(static_cast<unsigned>(0xC0 + small)));
+    else if (at != kLetters.npos && (!koi7 || at >= 32))  // KOI-7 has capitals only, from 60h
+      out.push_back(ch(static_cast<unsigned>((koi7 ? 0x40 : 0xC0) + at)));
     else
       fail("character U+" + std::to_string(static_cast<unsigned long>(c)) + " has no " +
            (koi7 ? "KOI-7" : "KOI-8") + " code");
@@ -144,11 +141,6 @@ DiskBuilder& DiskBuilder::setCatalogueFiller(std::uint8_t filler) {
   filler_ = filler;
   for (std::size_t i = 0; i < nodes_.size(); ++i)
     if (nodes_[i].catalogue) fillUnused(static_cast<int>(i));
-  return *this;
-}
-
-DiskBuilder& DiskBuilder::setSelfRecords(bool on) {
-  selfRecords_ = on;
   return *this;
 }
 
@@ -286,10 +278,6 @@ std::size_t DiskBuilder::recordOffset(Entry e) const {
   if (n.parent < 0) fail("the root catalogue has no record");
   return sectorOffset(nodes_[static_cast<std::size_t>(n.parent)].sector) +
          kRecordSize * static_cast<std::size_t>(n.slot);
-}
-
-std::vector<int> DiskBuilder::chain(File f) const {
-  return node(f).chain;
 }
 
 std::size_t DiskBuilder::catalogueOffset(Cat c) const {
