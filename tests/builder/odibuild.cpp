@@ -228,10 +228,7 @@ File DiskBuilder::addFile(Cat parent, const FileSpec& spec) {
 }
 
 Cat DiskBuilder::addCatalogue(Cat parent, std::string_view name8, Date date) {
-  CatalogueSpec spec;
-  spec.name = std::string(name8);
-  spec.date = date;
-  return addCatalogue(parent, spec);
+  return addCatalogue(parent, CatalogueSpec{std::string(name8), "", date, {}, {}, {}});
 }
 
 Cat DiskBuilder::addCatalogue(Cat parent, const CatalogueSpec& spec) {
@@ -243,13 +240,9 @@ Cat DiskBuilder::addCatalogue(Cat parent, const CatalogueSpec& spec) {
   n.fixedSize = spec.sizeKb;
   n.selfRecord = spec.selfRecord.value_or(selfRecords_);
   const Cat handle{{addNode(parent, n)}};
-  RecordFields own;
-  own.name = spec.name;
-  own.ext = spec.ext;
-  own.date = spec.date;
-  own.sector = static_cast<std::uint8_t>(sectorOf(k));
-  own.track = static_cast<std::uint8_t>(trackOf(k));
-  own.kind = kKindCatalogue;
+  const auto sector = static_cast<std::uint8_t>(sectorOf(k));
+  const auto track = static_cast<std::uint8_t>(trackOf(k));
+  RecordFields own{spec.name, spec.ext, spec.date, sector, track, 0, kKindCatalogue, 0, 0, 0};
   fillUnused(handle.id);
   // Real disks keep, in the last slot of a sub-catalogue, a copy of the catalogue's own record
   // pointing at its own sector, with size 0.
