@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace clitest {
 
@@ -31,11 +31,7 @@ Result run_odi(const std::vector<std::string>& args) {
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  Result r;
-  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
 }
 
 TempDir::TempDir() {
@@ -49,9 +45,7 @@ TempDir::~TempDir() {
 
 std::string slurp(const fs::path& file) {
   std::ifstream f(file, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(f), {}};
 }
 
 void spit(const fs::path& file, const std::string& bytes) {
