@@ -175,12 +175,9 @@ class Model {
     if (cpm() && pick(2)) k = "USER " + std::to_string(1 + pick(3)) + "|";
     what = "mkdir " + join(at) + "/" + k;
     Node& cat = node(at);
-    if (cpm()) {
-      want = at.empty() && k.rfind("USER ", 0) == 0;
-    } else {
-      want = cat.kids.count(k) == 0 && listed_count(cat) < (at.empty() ? 32U : 31U) &&
-             room(root_, false) < capacity(false) && at.size() < 10;
-    }
+    want = cpm() ? at.empty() && k.rfind("USER ", 0) == 0
+                 : cat.kids.count(k) == 0 && listed_count(cat) < (at.empty() ? 32U : 31U) &&
+                       room(root_, false) < capacity(false) && at.size() < 10;
     const auto where = stack_for(at);
     if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
     const auto r = settle(odi::writer_for(kind_)->make_catalogue(img_, where->first, name8(k),
@@ -244,9 +241,8 @@ class Model {
   }
 
   size_t listed_count(const Node& n) const {
-    size_t c = 0;
-    for (const auto& [k, kid] : n.kids) c += listed(kid) ? 1 : 0;
-    return c;
+    return static_cast<size_t>(std::count_if(n.kids.begin(), n.kids.end(),
+                                             [&](const auto& kid) { return listed(kid.second); }));
   }
 
   static std::string join(const Path& p) {
@@ -277,20 +273,18 @@ class Model {
     const odi::Image img(img_);
     const auto fs = odi::open_file_system(img);
     auto st = odi::root_stack(*fs);
-    for (const auto& name : p) {
+    for (size_t i = 0;; ++i) {
       const odi::Location here = st.KAT_POS[static_cast<size_t>(st.KAT_LEV)];
       const auto rs = rows(*fs, here);
-      const auto it = rs.find(name);
+      const auto it = rs.find(i < p.size() ? p[i] : k);
+      if (i == p.size()) return std::pair{st, it == rs.end() ? -1 : it->second.second};
       if (it != rs.end())
         odi::enter(st, it->second.first, it->second.second);
-      else if (const auto hidden = fs->unlisted_catalogue(here, name8(name)))
-        st.enter(*hidden, name8(name), static_cast<int>(fs->list(here).size()));
+      else if (const auto hidden = fs->unlisted_catalogue(here, name8(p[i])))
+        st.enter(*hidden, name8(p[i]), static_cast<int>(fs->list(here).size()));
       else
         return std::nullopt;
     }
-    const auto rs = rows(*fs, st.KAT_POS[static_cast<size_t>(st.KAT_LEV)]);
-    const auto it = rs.find(k);
-    return std::pair{st, it == rs.end() ? -1 : it->second.second};
   }
 
   std::optional<std::string> verify(const std::string& what) const {
