@@ -209,16 +209,13 @@ File DiskBuilder::addFile(Cat parent, const FileSpec& spec) {
       poke(sectorOffset(k), std::string_view(spec.body).substr(i * 1024, 1024));
   }
 
-  RecordFields f;
-  f.name = spec.name;
-  f.ext = spec.ext;
-  f.date = spec.date;
-  f.sector = chain.empty() ? 0 : static_cast<std::uint8_t>(sectorOf(chain.front()));
-  f.track = chain.empty() ? 0 : static_cast<std::uint8_t>(trackOf(chain.front()));
-  f.sizeKb = spec.sizeKb.value_or(static_cast<std::uint16_t>(needed));
-  f.start = spec.start;
-  f.end = spec.end.value_or(static_cast<std::uint16_t>(spec.start + spec.body.size() - 1));
-  f.checksum = spec.checksum.value_or(monitorChecksum(spec.body));
+  const std::uint8_t sector = chain.empty() ? 0 : static_cast<std::uint8_t>(sectorOf(chain[0]));
+  const std::uint8_t track = chain.empty() ? 0 : static_cast<std::uint8_t>(trackOf(chain[0]));
+  const auto size = spec.sizeKb.value_or(static_cast<std::uint16_t>(needed));
+  const auto end = spec.end.value_or(static_cast<std::uint16_t>(spec.start + spec.body.size() - 1));
+  const auto sum = spec.checksum.value_or(monitorChecksum(spec.body));
+  const RecordFields f{spec.name, spec.ext,  spec.date,  sector, track,
+                       size,      kKindFile, spec.start, end,    sum};
   Node n;
   n.chain = chain;
   const File handle{{addNode(parent, n)}};
