@@ -230,9 +230,8 @@ class Model {
     const odi::Image img(img_);
     bool runs_on = false;
     for (const odi::Problem& p : odi::open_file_system(img)->check()) {
-      if (p.note) continue;
-      if (p.kind != "records_past_32") return r;  // other damage: verify() reports it
-      runs_on = true;
+      if (!p.note && p.kind != "records_past_32") return r;  // other damage: verify() reports it
+      runs_on = runs_on || !p.note;
     }
     if (!runs_on) return r;
     run_on_ = true;
