@@ -45,26 +45,19 @@ class Model {
   std::optional<std::string> step(const Pick& pick) {
     before_.assign(img_);
     run_on_ = false;
-    bool want = true;
-    odi::WriteResult got;
-    std::string what;
     static constexpr std::array<std::array<unsigned, 3>, 3> kWeights{
         {{45, 65, 80}, {70, 80, 90}, {50, 90, 93}}};  // put, mkdir, rm below each, mv above
     const auto& w = kWeights[mode_];
     const unsigned op = pick(100);
     if (op == 0 && pick(4) == 0) {
-      what = "new";
       fresh();
-      return verify(what);
+      return verify("new");
     }
-    if (op < w[0])
-      got = put(pick, want, what);
-    else if (op < w[1])
-      got = mkdir(pick, want, what);
-    else if (op < w[2])
-      got = rm(pick, want, what);
-    else
-      got = mv(pick, want, what);
+    bool want = true;
+    std::string what;
+    const odi::WriteResult got = op < w[0]   ? put(pick, want, what)
+                                 : op < w[1] ? mkdir(pick, want, what)
+                                             : rm_or_mv(pick, want, what, op >= w[2]);
     if (run_on_ && want) return verify(what + " (not written: the list would run on)");
     if (got.ok() != want)
       return what + (want ? ": refused: " + got.message : ": done, but should have been refused");
@@ -170,7 +163,7 @@ class Model {
 
     const auto where = stack_for(at);
     if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
-    const auto r = settle(odi::writer_for(kind_)->put_file(img_, *where, f, replace));
+    const auto r = settle(odi::writer_for(kind_)->put_file(img_, where->first, f, replace));
     if (r.ok()) cat.kids[k] = Node{false, f.body, f.start, {}};
     return r;
   }
@@ -182,63 +175,47 @@ class Model {
     if (cpm() && pick(2)) k = "USER " + std::to_string(1 + pick(3)) + "|";
     what = "mkdir " + join(at) + "/" + k;
     Node& cat = node(at);
-    if (cpm()) {
-      want = at.empty() && k.rfind("USER ", 0) == 0;
-    } else {
-      want = cat.kids.count(k) == 0 && listed_count(cat) < (at.empty() ? 32U : 31U) &&
-             room(root_, false) < capacity(false) && at.size() < 10;
-    }
+    want = cpm() ? at.empty() && k.rfind("USER ", 0) == 0
+                 : cat.kids.count(k) == 0 && listed_count(cat) < (at.empty() ? 32U : 31U) &&
+                       room(root_, false) < capacity(false) && at.size() < 10;
     const auto where = stack_for(at);
     if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
-    const auto r = settle(odi::writer_for(kind_)->make_catalogue(img_, *where, name8(k), ext3(k),
-                                                                 {0x01, 0x02, 0x93}));
+    const auto r = settle(odi::writer_for(kind_)->make_catalogue(img_, where->first, name8(k),
+                                                                 ext3(k), {0x01, 0x02, 0x93}));
     if (r.ok() && !cpm()) cat.kids[k].catalogue = true;
     return r;
   }
 
-  odi::WriteResult rm(const Pick& pick, bool& want, std::string& what) {
+  // Removes a listed entry, or with `rename` renames it, if there is one.
+  odi::WriteResult rm_or_mv(const Pick& pick, bool& want, std::string& what, bool rename) {
     Path p = any(pick, false);
     if (p.empty()) return {};  // nothing to remove or rename
-    const bool recursive = pick(2) != 0;
     const std::string k = p.back();
     p.pop_back();
-    what = std::string("rm") + (recursive ? " -r " : " ") + join(p) + "/" + k;
+    const bool recursive = !rename && pick(2) != 0;
+    const std::string to = rename ? key(pick) : "";
+    what = std::string(rename ? "mv " : recursive ? "rm -r " : "rm ") + join(p) + "/" + k;
+    if (rename) what += " " + to;
     Node& cat = node(p);
     const Node& n = cat.kids.at(k);
-    want = recursive || !n.catalogue || (!cpm() && n.kids.empty());
-    const auto where = stack_for(p);
-    const int row = where ? row_of(*where, k) : -1;
-    if (row < 0) return {odi::kNoEntry, "no row for " + k, -1};
-    const auto r = settle(odi::writer_for(kind_)->remove_entry(img_, *where, row, recursive));
-    if (r.ok()) {
-      if (cpm() && n.catalogue)
-        cat.kids.at(k).kids.clear();
-      else
-        cat.kids.erase(k);
-    }
-    return r;
-  }
-
-  odi::WriteResult mv(const Pick& pick, bool& want, std::string& what) {
-    Path p = any(pick, false);
-    if (p.empty()) return {};  // nothing to remove or rename
-    const std::string k = p.back();
-    p.pop_back();
-    const std::string to = key(pick);
-    what = "mv " + join(p) + "/" + k + " " + to;
-    Node& cat = node(p);
     const auto other = cat.kids.find(to);
-    want = !(cpm() && cat.kids.at(k).catalogue) &&
-           (to == k || other == cat.kids.end() || !listed(other->second));
-    const auto where = stack_for(p);
-    const int row = where ? row_of(*where, k) : -1;
-    if (row < 0) return {odi::kNoEntry, "no row for " + k, -1};
-    const auto r =
-        settle(odi::writer_for(kind_)->rename_entry(img_, *where, row, name8(to), ext3(to)));
-    if (r.ok() && to != k) {
-      Node moved = cat.kids.at(k);
+    want = rename ? !(cpm() && n.catalogue) &&
+                        (to == k || other == cat.kids.end() || !listed(other->second))
+                  : recursive || !n.catalogue || (!cpm() && n.kids.empty());
+    const auto where = stack_for(p, k);
+    if (!where || where->second < 0) return {odi::kNoEntry, "no row for " + k, -1};
+    const auto writer = odi::writer_for(kind_);
+    const auto& [st, row] = *where;
+    const auto r = settle(rename ? writer->rename_entry(img_, st, row, name8(to), ext3(to))
+                                 : writer->remove_entry(img_, st, row, recursive));
+    if (r.ok() && rename) {
+      Node moved = std::move(cat.kids.at(k));
       cat.kids.erase(k);
       cat.kids[to] = std::move(moved);
+    } else if (r.ok() && cpm() && n.catalogue) {
+      cat.kids.at(k).kids.clear();  // a user area stays: it lists again once it holds files
+    } else if (r.ok()) {
+      cat.kids.erase(k);
     }
     return r;
   }
@@ -253,9 +230,8 @@ class Model {
     const odi::Image img(img_);
     bool runs_on = false;
     for (const odi::Problem& p : odi::open_file_system(img)->check()) {
-      if (p.note) continue;
-      if (p.kind != "records_past_32") return r;  // other damage: verify() reports it
-      runs_on = true;
+      if (!p.note && p.kind != "records_past_32") return r;  // other damage: verify() reports it
+      runs_on = runs_on || !p.note;
     }
     if (!runs_on) return r;
     run_on_ = true;
@@ -264,9 +240,8 @@ class Model {
   }
 
   size_t listed_count(const Node& n) const {
-    size_t c = 0;
-    for (const auto& [k, kid] : n.kids) c += listed(kid) ? 1 : 0;
-    return c;
+    return static_cast<size_t>(std::count_if(n.kids.begin(), n.kids.end(),
+                                             [&](const auto& kid) { return listed(kid.second); }));
   }
 
   static std::string join(const Path& p) {
@@ -291,30 +266,24 @@ class Model {
     return out;
   }
 
-  std::optional<odi::CatalogueStack> stack_for(const Path& p) const {
+  // The stack into the catalogue at `p`, and the row of `k` in it (-1 when `k` is not listed).
+  std::optional<std::pair<odi::CatalogueStack, int>> stack_for(const Path& p,
+                                                               const std::string& k = {}) const {
     const odi::Image img(img_);
     const auto fs = odi::open_file_system(img);
     auto st = odi::root_stack(*fs);
-    for (const auto& k : p) {
+    for (size_t i = 0;; ++i) {
       const odi::Location here = st.KAT_POS[static_cast<size_t>(st.KAT_LEV)];
       const auto rs = rows(*fs, here);
-      const auto it = rs.find(k);
-      if (it != rs.end()) {
+      const auto it = rs.find(i < p.size() ? p[i] : k);
+      if (i == p.size()) return std::pair{st, it == rs.end() ? -1 : it->second.second};
+      if (it != rs.end())
         odi::enter(st, it->second.first, it->second.second);
-        continue;
-      }
-      const auto hidden = fs->unlisted_catalogue(here, name8(k));
-      if (!hidden) return std::nullopt;
-      st.enter(*hidden, name8(k), static_cast<int>(fs->list(here).size()));
+      else if (const auto hidden = fs->unlisted_catalogue(here, name8(p[i])))
+        st.enter(*hidden, name8(p[i]), static_cast<int>(fs->list(here).size()));
+      else
+        return std::nullopt;
     }
-    return st;
-  }
-  int row_of(const odi::CatalogueStack& st, const std::string& k) const {
-    const odi::Image img(img_);
-    const auto fs = odi::open_file_system(img);
-    const auto rs = rows(*fs, st.KAT_POS[static_cast<size_t>(st.KAT_LEV)]);
-    const auto it = rs.find(k);
-    return it == rs.end() ? -1 : it->second.second;
   }
 
   std::optional<std::string> verify(const std::string& what) const {

@@ -11,9 +11,7 @@ using namespace odibuild;
 namespace {
 
 std::string bytes(std::initializer_list<unsigned> list) {
-  std::string s;
-  for (unsigned b : list) s.push_back(static_cast<char>(b));
-  return s;
+  return {list.begin(), list.end()};
 }
 
 }  // namespace

@@ -43,9 +43,6 @@ std::size_t entryOffset(int index) {
 CpmDiskBuilder::CpmDiskBuilder(CpmDiskOptions options)
     : image_(kImageSize, kUnused), blockUsed_(kBlockCount, false), entryTaken_(kEntryCount, false) {
   blockUsed_[0] = blockUsed_[1] = true;  // the directory
-  // A jump, 00h up to the parameter block at 10h: SPT 40 (records per 5 KB track), BSH 4, BLM
-  // 0Fh (2 KB blocks), EXM 0, DSM 388, DRM 127, AL0 C0h, AL1 0 (blocks 0, 1), CKS 32 (a
-  // removable disk), OFF 4 (reserved tracks).
   if (options.withParameterBlock)
     image_.replace(0, 31,
                    std::string("\xC3", 1) + std::string(15, '\0') +

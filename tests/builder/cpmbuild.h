@@ -31,7 +31,8 @@ inline constexpr std::size_t kUser = 0, kEx = 12, kS1 = 13, kS2 = 14, kRc = 15, 
 struct CpmDiskOptions {
   // The first sector opens with C3h 00h 00h (a jump; its target on real disks is not known),
   // 00h up to 0Fh (the geometry bytes of real disks are not known either) and the parameter
-  // block: SPT 40, BSH 4, BLM 0Fh, EXM 0, DSM 388, DRM 127, AL0 C0h, AL1 0, CKS 32, OFF 4.
+  // block at 10h: SPT 40 (records per 5 KB track), BSH 4, BLM 0Fh (2 KB blocks), EXM 0, DSM 388,
+  // DRM 127, AL0 C0h, AL1 0 (blocks 0, 1), CKS 32 (a removable disk), OFF 4 (reserved tracks).
   // Off: the first sector stays E5h.
   bool withParameterBlock = true;
 };

@@ -37,9 +37,9 @@ std::uint8_t bcd(int value) {
   return static_cast<std::uint8_t>((value / 10) * 16 + value % 10);
 }
 
-// The machine's KOI-8 letter order; small letters at C0h, capitals at E0h.
-constexpr std::u16string_view kSmall = u"юабцдефгхийклмнопярстужвьызшэщчъ";
-constexpr std::u16string_view kCapital = u"ЮАБЦДЕФГХИЙКЛМНОПЯРСТУЖВЬЫЗШЭЩЧ";
+// The machine's KOI-8 letters from C0h: 32 small ones, then the capitals from E0h (FFh has none).
+constexpr std::u16string_view kLetters =
+    u"юабцдефгхийклмнопярстужвьызшэщчъЮАБЦДЕФГХИЙКЛМНОПЯРСТУЖВЬЫЗШЭЩЧ";
 
 std::string encode(std::string_view utf8, bool koi7, bool lineEnds) {
   std::string out;
@@ -59,14 +59,11 @@ std::string encode(std::string_view utf8, bool koi7, bool lineEnds) {
       if (c == U'\r' && i < utf8.size() && utf8[i] == '\n') ++i;  // CR LF -> one CR
       continue;
     }
-    const auto cap = c > 0xFFFF ? kCapital.npos : kCapital.find(static_cast<char16_t>(c));
-    const auto small = c > 0xFFFF ? kSmall.npos : kSmall.find(static_cast<char16_t>(c));
+    const auto at = c > 0xFFFF ? kLetters.npos : kLetters.find(static_cast<char16_t>(c));
     if (c < 0x80)
       out.push_back(static_cast<char>(c));
-    else if (cap != kCapital.npos)
-      out.push_back(ch(static_cast<unsigned>((koi7 ? 0x60 : 0xE0) + cap)));
-    else if (small != kSmall.npos && !koi7)
-      out.push_back(ch(static_cast<unsigned>(0xC0 + small)));
+    else if (at != kLetters.npos && (!koi7 || at >= 32))  // KOI-7 has capitals only, from 60h
+      out.push_back(ch(static_cast<unsigned>((koi7 ? 0x40 : 0xC0) + at)));
     else
       fail("character U+" + std::to_string(static_cast<unsigned long>(c)) + " has no " +
            (koi7 ? "KOI-7" : "KOI-8") + " code");
@@ -147,11 +144,6 @@ DiskBuilder& DiskBuilder::setCatalogueFiller(std::uint8_t filler) {
   return *this;
 }
 
-DiskBuilder& DiskBuilder::setSelfRecords(bool on) {
-  selfRecords_ = on;
-  return *this;
-}
-
 int DiskBuilder::allocate() const {
   for (int k = 0; k < kSectorCount; ++k)
     if (image_.compare(fatCellOffset(k), 2, std::string_view("\0\0", 2)) == 0) return k;
@@ -217,16 +209,13 @@ File DiskBuilder::addFile(Cat parent, const FileSpec& spec) {
       poke(sectorOffset(k), std::string_view(spec.body).substr(i * 1024, 1024));
   }
 
-  RecordFields f;
-  f.name = spec.name;
-  f.ext = spec.ext;
-  f.date = spec.date;
-  f.sector = chain.empty() ? 0 : static_cast<std::uint8_t>(sectorOf(chain.front()));
-  f.track = chain.empty() ? 0 : static_cast<std::uint8_t>(trackOf(chain.front()));
-  f.sizeKb = spec.sizeKb.value_or(static_cast<std::uint16_t>(needed));
-  f.start = spec.start;
-  f.end = spec.end.value_or(static_cast<std::uint16_t>(spec.start + spec.body.size() - 1));
-  f.checksum = spec.checksum.value_or(monitorChecksum(spec.body));
+  const std::uint8_t sector = chain.empty() ? 0 : static_cast<std::uint8_t>(sectorOf(chain[0]));
+  const std::uint8_t track = chain.empty() ? 0 : static_cast<std::uint8_t>(trackOf(chain[0]));
+  const auto size = spec.sizeKb.value_or(static_cast<std::uint16_t>(needed));
+  const auto end = spec.end.value_or(static_cast<std::uint16_t>(spec.start + spec.body.size() - 1));
+  const auto sum = spec.checksum.value_or(monitorChecksum(spec.body));
+  const RecordFields f{spec.name, spec.ext,  spec.date,  sector, track,
+                       size,      kKindFile, spec.start, end,    sum};
   Node n;
   n.chain = chain;
   const File handle{{addNode(parent, n)}};
@@ -236,10 +225,7 @@ File DiskBuilder::addFile(Cat parent, const FileSpec& spec) {
 }
 
 Cat DiskBuilder::addCatalogue(Cat parent, std::string_view name8, Date date) {
-  CatalogueSpec spec;
-  spec.name = std::string(name8);
-  spec.date = date;
-  return addCatalogue(parent, spec);
+  return addCatalogue(parent, CatalogueSpec{std::string(name8), "", date, {}, {}, {}});
 }
 
 Cat DiskBuilder::addCatalogue(Cat parent, const CatalogueSpec& spec) {
@@ -251,13 +237,9 @@ Cat DiskBuilder::addCatalogue(Cat parent, const CatalogueSpec& spec) {
   n.fixedSize = spec.sizeKb;
   n.selfRecord = spec.selfRecord.value_or(selfRecords_);
   const Cat handle{{addNode(parent, n)}};
-  RecordFields own;
-  own.name = spec.name;
-  own.ext = spec.ext;
-  own.date = spec.date;
-  own.sector = static_cast<std::uint8_t>(sectorOf(k));
-  own.track = static_cast<std::uint8_t>(trackOf(k));
-  own.kind = kKindCatalogue;
+  const auto sector = static_cast<std::uint8_t>(sectorOf(k));
+  const auto track = static_cast<std::uint8_t>(trackOf(k));
+  RecordFields own{spec.name, spec.ext, spec.date, sector, track, 0, kKindCatalogue, 0, 0, 0};
   fillUnused(handle.id);
   // Real disks keep, in the last slot of a sub-catalogue, a copy of the catalogue's own record
   // pointing at its own sector, with size 0.
@@ -286,10 +268,6 @@ std::size_t DiskBuilder::recordOffset(Entry e) const {
   if (n.parent < 0) fail("the root catalogue has no record");
   return sectorOffset(nodes_[static_cast<std::size_t>(n.parent)].sector) +
          kRecordSize * static_cast<std::size_t>(n.slot);
-}
-
-std::vector<int> DiskBuilder::chain(File f) const {
-  return node(f).chain;
 }
 
 std::size_t DiskBuilder::catalogueOffset(Cat c) const {

@@ -114,13 +114,7 @@ struct FileSpec {
 // sector: size 0, end = start - 1, first sector fields 0/0.
 inline FileSpec fileSpec(std::string_view name, std::string_view ext, std::uint16_t start,
                          std::string body, Date date = {}) {
-  FileSpec f;
-  f.name = std::string(name);
-  f.ext = std::string(ext);
-  f.start = start;
-  f.body = std::move(body);
-  f.date = date;
-  return f;
+  return {std::string(name), std::string(ext), date, start, std::move(body), {}, {}, {}, {}};
 }
 
 struct CatalogueSpec {
@@ -152,7 +146,10 @@ class DiskBuilder {
   // are and those to come.
   DiskBuilder& setCatalogueFiller(std::uint8_t filler);
   // Default for CatalogueSpec::selfRecord of catalogues added from now on.
-  DiskBuilder& setSelfRecords(bool on);
+  DiskBuilder& setSelfRecords(bool on) {
+    selfRecords_ = on;
+    return *this;
+  }
 
   Cat root() const { return Cat{{0}}; }
   File addFile(Cat parent, const FileSpec& spec);
@@ -161,8 +158,8 @@ class DiskBuilder {
   // Any 32 bytes at the next slot of the list; a handle for recordOffset / setRecord*.
   Entry addRawRecord(Cat cat, std::string_view bytes32);
 
-  std::size_t recordOffset(Entry e) const;   // image offset of the entry's record
-  std::vector<int> chain(File f) const;      // sector indices of the file's chain
+  std::size_t recordOffset(Entry e) const;  // image offset of the entry's record
+  std::vector<int> chain(File f) const { return node(f).chain; }  // sector indices
   std::size_t catalogueOffset(Cat c) const;  // image offset of the catalogue sector
 
   // Damage and raw access, at image offsets.

@@ -96,10 +96,7 @@ void addEntries(DiskBuilder& disk, Cat parent, const json& entries) {
     const Date when = e.contains("date") ? date(e["date"]) : Date{};
     const std::string ext = koi8(e.value("ext", std::string()));
     if (e.contains("catalogue")) {
-      CatalogueSpec spec;
-      spec.name = koi8(e["catalogue"].get<std::string>());
-      spec.ext = ext;
-      spec.date = when;
+      CatalogueSpec spec{koi8(e["catalogue"].get<std::string>()), ext, when, {}, {}, {}};
       if (e.contains("size")) spec.sizeKb = word(e["size"], "size");
       if (e.contains("sector")) spec.sector = e["sector"].get<int>();
       if (e.contains("self_record")) spec.selfRecord = e["self_record"].get<bool>();

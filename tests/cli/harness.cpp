@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace clitest {
 
@@ -16,14 +16,10 @@ Result run_odi(const std::vector<std::string>& args) {
   const std::string out = (io / "out").string(), err = (io / "err").string();
   const pid_t pid = fork();
   if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(in, 0);
-    dup2(o, 1);
-    dup2(e, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(ODI_EXE));
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    std::vector<char*> argv{const_cast<char*>(ODI_EXE)};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(ODI_EXE, argv.data());
@@ -31,11 +27,7 @@ Result run_odi(const std::vector<std::string>& args) {
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  Result r;
-  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
 }
 
 TempDir::TempDir() {
@@ -49,9 +41,7 @@ TempDir::~TempDir() {
 
 std::string slurp(const fs::path& file) {
   std::ifstream f(file, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(f), {}};
 }
 
 void spit(const fs::path& file, const std::string& bytes) {
