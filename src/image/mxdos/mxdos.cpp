@@ -25,13 +25,6 @@ std::string hex4(unsigned v) {
   return buf;
 }
 
-// Is record `row` of the catalogue at `pos` the record a sub-catalogue keeps of itself in its
-// last slot (real disks do this)? Then it is no loop, it simply must not be followed.
-bool is_self_record(const Record& rec, int row, std::int64_t pos) {
-  return row == kMaxRecords - 1 && rec.is_catalogue() &&
-         sector_offset(rec.first_track(), rec.first_sector()) == pos;
-}
-
 // What is wrong with an MX_DOS disk, entry by entry. Looked at: the size of the image and its
 // signature; every listed entry's chain (first address, links, loops, an end before or after the
 // size, the end of the image, the size against the addresses); each file's body against its
@@ -202,6 +195,11 @@ class Checker {
 };
 
 }  // namespace
+
+bool is_self_record(const Record& rec, int row, std::int64_t pos) {
+  return row == kMaxRecords - 1 && rec.is_catalogue() &&
+         sector_offset(rec.first_track(), rec.first_sector()) == pos;
+}
 
 bool root_reads_as_catalogue(const Image& img) {
   const std::vector<Record> recs = read_catalogue(img, kRootOffset);

@@ -27,6 +27,10 @@ class MxDosFs : public FileSystem {
 // The row of a record as this file system lists it.
 Entry entry_of(const Record& rec);
 
+// Is record `row` of the catalogue at `pos` the record a sub-catalogue keeps of itself in its
+// last slot (real disks do this)? Then it is no loop, it simply must not be followed.
+bool is_self_record(const Record& rec, int row, std::int64_t pos);
+
 // A root catalogue that reads as one: records with the marker, each a file or a catalogue.
 bool root_reads_as_catalogue(const Image& img);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/chain.h"
+#include "image/mxdos/mxdos.h"
 #include "image/record.h"
 #include "state/cp1251.h"
 
@@ -115,11 +116,8 @@ Record base_record(std::string_view field, bool catalogue, std::array<unsigned c
 // list runs into at row 31.
 std::vector<Record> entries_of(const Image& img, std::int64_t cat) {
   std::vector<Record> recs = read_catalogue(img, cat);
-  if (recs.size() == static_cast<size_t>(kMaxRecords)) {
-    const Record& last = recs.back();
-    if (last.is_catalogue() && sector_offset(last.first_track(), last.first_sector()) == cat)
-      recs.pop_back();
-  }
+  if (!recs.empty() && is_self_record(recs.back(), static_cast<int>(recs.size()) - 1, cat))
+    recs.pop_back();
   return recs;
 }
 
