@@ -256,7 +256,7 @@ std::vector<int> lowest_free(const Disk& d, int n) {
 // lowest free one. A full list (32 records) stops at its sector's end, but a reader that scans on
 // would run into the next sector, and a catalogue there starts with the record marker: the check
 // calls that damage, so two catalogues are not placed back to back when the disk has a choice.
-std::vector<int> catalogue_sector(const Disk& d) {
+std::vector<int> new_catalogue_sector(const Disk& d) {
   auto is_catalogue = [&](int k) { return k < kSectorCount && d.is_catalogue_sector(k); };
   for (int k = kFirstUser; k < kSectorCount; ++k)
     if (d.cell_is(k, 0, 0) && !is_catalogue(k - 1) && !is_catalogue(k + 1)) return {k};
@@ -453,7 +453,7 @@ WriteResult make_catalogue(std::string& image, const CatalogueStack& where, std:
   if (find_field(b.recs, *field) >= 0)
     return refused("name taken: " + shown(*field) + " is already in the catalogue");
   if (auto full = room_for_one_more(b); !full.ok()) return full;
-  const std::vector<int> sector = catalogue_sector(d);
+  const std::vector<int> sector = new_catalogue_sector(d);
   if (sector.empty()) return refused("no room: a catalogue needs a sector, none is free");
 
   const int k = sector[0];
