@@ -87,8 +87,8 @@ std::string chain_body(const Image& img, const ChainWalk& w) {
 }
 
 std::uint16_t monitor_checksum(std::string_view body) {
-  // Bytes through a plain pointer: check() and the CP/M listing sum every body, and an unoptimised
-  // build would otherwise spend most of a test run in string_view's accessors.
+  // Bytes through a plain pointer: check() and odi ls sum every body, and an unoptimised build
+  // would otherwise spend most of a test run in string_view's accessors.
   const auto* p = reinterpret_cast<const unsigned char*>(body.data());
   const size_t n = body.size();
   unsigned lo = 0;
