@@ -286,8 +286,8 @@ int cmd_new(const NewArgs& a) {
     }
     sys_bytes = std::move(li.bytes);
     sys_img = Image(sys_bytes);
-    if (open_file_system(sys_img)->kind() != FsKind::MxDos ||
-        VER_DOS(sys_img) == texts::no_version()) {
+    // A disk with the signature always reads as MX_DOS: the signature alone decides.
+    if (VER_DOS(sys_img) == texts::no_version()) {
       complain(a.system_from + ": no MX_DOS system to copy (no \"Dos_MX\" signature)");
       return kExitProblem;
     }
