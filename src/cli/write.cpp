@@ -236,12 +236,10 @@ std::optional<std::string> read_input(const std::string& file, std::string& why)
 std::string pc_name_of(const PutArgs& a, const std::string& file) {
   if (!a.as.empty()) return a.as;
   std::string name = fs::path(file).filename().string();
-  const std::string suffix = a.rks ? ".rks" : a.txt ? ".txt" : "";
-  if (!suffix.empty() && name.size() > suffix.size()) {
-    std::string tail = name.substr(name.size() - suffix.size());
-    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    if (tail == suffix) name.resize(name.size() - suffix.size());
-  }
+  const std::string_view suffix = a.rks ? ".rks" : a.txt ? ".txt" : "";
+  if (!suffix.empty() && name.size() > suffix.size() &&
+      ascii_iequal(std::string_view(name).substr(name.size() - suffix.size()), suffix))
+    name.resize(name.size() - suffix.size());
   return name;
 }
 
