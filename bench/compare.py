@@ -21,22 +21,22 @@ one = os.path.join(one_dir, "disk000.odi")
 many = sorted(os.path.join(many_dir, f) for f in os.listdir(many_dir) if f.endswith(".odi"))
 cpm = os.path.join(cpm_dir, "disk000.odi")
 
-# The floor writes as many files and bytes as odi extract does for the same disk.
-probe = tempfile.mkdtemp()
-subprocess.run([odi, "extract", "--all", "-q", "--type", "bin", "-o", probe, one], check=True)
-nfiles = sum(len(f) for _, _, f in os.walk(probe))
-nbytes = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(probe) for f in fs)
-shutil.rmtree(probe)
-probe = tempfile.mkdtemp()
-subprocess.run([odi, "extract", "--all", "-q", "-o", probe, one], check=True)
-txt_bytes = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(probe) for f in fs)
-shutil.rmtree(probe)
+def extracted(disk, *form):
+    """odi extract --all of `disk` into a fresh folder: the folder, and the files in it sorted."""
+    probe = tempfile.mkdtemp()
+    subprocess.run([odi, "extract", "--all", "-q", *form, "-o", probe, disk], check=True)
+    return probe, sorted(os.path.join(d, f) for d, _, fs in os.walk(probe) for f in fs)
 
-probe = tempfile.mkdtemp()
-subprocess.run([odi, "extract", "--all", "-q", "--type", "bin", "-o", probe, cpm], check=True)
-cpm_files = sum(len(f) for _, _, f in os.walk(probe))
-cpm_bytes = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(probe) for f in fs)
-shutil.rmtree(probe)
+# The floor writes as many files and bytes as odi extract does for the same disk. The full disk's
+# bodies stay for the puts below.
+probe, bodies = extracted(one, "--type", "bin")
+nfiles, nbytes = len(bodies), sum(map(os.path.getsize, bodies))
+txt_probe, txt = extracted(one)
+txt_bytes = sum(map(os.path.getsize, txt))
+shutil.rmtree(txt_probe)
+cpm_probe, cpm_bodies = extracted(cpm, "--type", "bin")
+cpm_files, cpm_bytes = len(cpm_bodies), sum(map(os.path.getsize, cpm_bodies))
+shutil.rmtree(cpm_probe)
 
 def cpmcp(o):
     # cpmtools finds its disk definitions only in the current folder; one run copies every user area.
@@ -47,9 +47,6 @@ def cpmcp(o):
 # floor that reads the files and writes one image atomically. Each round starts from a fresh copy
 # of the empty image, made before the clock starts.
 put_src = tempfile.mkdtemp(dir=os.environ.get("BENCH_TMP"))
-probe = tempfile.mkdtemp()
-subprocess.run([odi, "extract", "--all", "-q", "--type", "bin", "-o", probe, one], check=True)
-bodies = sorted(os.path.join(d, f) for d, _, fs in os.walk(probe) for f in fs)
 put_files = []
 for i, b in enumerate(bodies):
     put_files.append(os.path.join(put_src, f"F{i:02d}.BIN"))

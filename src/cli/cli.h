@@ -62,6 +62,8 @@ bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet = false,
 std::string row_text(const Entry& e);
 // "file", "catalogue" or "other" by the kind byte.
 const char* kind_text(const Record& rec);
+// Equal when the case of the Latin letters is ignored (other bytes as they are).
+bool ascii_iequal(std::string_view a, std::string_view b);
 
 // Where a path of components ends up.
 struct Found {

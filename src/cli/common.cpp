@@ -72,8 +72,6 @@ const char* kind_text(const Record& rec) {
   return "other";
 }
 
-namespace {
-
 bool ascii_iequal(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -82,6 +80,8 @@ bool ascii_iequal(std::string_view a, std::string_view b) {
   }
   return true;
 }
+
+namespace {
 
 // The row of `recs` that `component` names, or -1. An exact name wins over one that matches only
 // when the Latin letter case is ignored; among equals the first row wins.

@@ -16,7 +16,6 @@
 #include <iostream>
 #include <set>
 #include <sstream>
-#include <tuple>
 
 #include "cli/commands.h"
 #include "extract/put_form.h"
@@ -149,11 +148,12 @@ class Edit {
                                     ? "a blank disk holds no file system to write into; odi new "
                                       "makes a fresh disk"
                                     : "no file system odi can write into was found on the disk");
-    before_ = damage(*disk_);
-    if (!before_.empty())
+    // Only a sound disk is written into: afterwards any problem at all is one the change made.
+    const std::vector<Problem> before = damage(*disk_);
+    if (!before.empty())
       return fail(kExitProblem,
-                  "the disk is damaged (" + problem_text(before_.front()) + "; " +
-                      std::to_string(before_.size()) +
+                  "the disk is damaged (" + problem_text(before.front()) + "; " +
+                      std::to_string(before.size()) +
                       " problem(s) in all): nothing is written into it; run odi check " + name_);
     return kExitOk;
   }
@@ -172,15 +172,9 @@ class Edit {
     if (disk_->kind() != kind_)
       return fail(kExitProblem, "the changed disk would no longer read as " +
                                     std::string(fs_kind_name(kind_)) + ": nothing written");
-    std::multiset<std::tuple<std::string, std::string, std::string>> known;
-    for (const Problem& p : before_) known.emplace(p.kind, p.path, p.message);
-    for (const Problem& p : damage(*disk_)) {
-      const auto it = known.find({p.kind, p.path, p.message});
-      if (it == known.end())
-        return fail(kExitProblem,
-                    "the change would damage the disk (" + problem_text(p) + "): nothing written");
-      known.erase(it);
-    }
+    if (const std::vector<Problem> after = damage(*disk_); !after.empty())
+      return fail(kExitProblem, "the change would damage the disk (" + problem_text(after.front()) +
+                                    "): nothing written");
     if (bytes_ == original_) return kExitOk;  // nothing changed (CP/M: mkdir "USER n")
     AtomicWrite how;
     how.durable = true;
@@ -210,7 +204,6 @@ class Edit {
   std::unique_ptr<FileSystem> disk_;
   FsKind kind_ = FsKind::Unknown;
   std::unique_ptr<DiskWriter> writer_;
-  std::vector<Problem> before_;
 };
 
 // Reads a whole input file ("-": standard input).
@@ -243,12 +236,10 @@ std::optional<std::string> read_input(const std::string& file, std::string& why)
 std::string pc_name_of(const PutArgs& a, const std::string& file) {
   if (!a.as.empty()) return a.as;
   std::string name = fs::path(file).filename().string();
-  const std::string suffix = a.rks ? ".rks" : a.txt ? ".txt" : "";
-  if (!suffix.empty() && name.size() > suffix.size()) {
-    std::string tail = name.substr(name.size() - suffix.size());
-    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    if (tail == suffix) name.resize(name.size() - suffix.size());
-  }
+  const std::string_view suffix = a.rks ? ".rks" : a.txt ? ".txt" : "";
+  if (!suffix.empty() && name.size() > suffix.size() &&
+      ascii_iequal(std::string_view(name).substr(name.size() - suffix.size()), suffix))
+    name.resize(name.size() - suffix.size());
   return name;
 }
 
@@ -286,8 +277,8 @@ int cmd_new(const NewArgs& a) {
     }
     sys_bytes = std::move(li.bytes);
     sys_img = Image(sys_bytes);
-    if (open_file_system(sys_img)->kind() != FsKind::MxDos ||
-        VER_DOS(sys_img) == texts::no_version()) {
+    // A disk with the signature always reads as MX_DOS: the signature alone decides.
+    if (VER_DOS(sys_img) == texts::no_version()) {
       complain(a.system_from + ": no MX_DOS system to copy (no \"Dos_MX\" signature)");
       return kExitProblem;
     }
