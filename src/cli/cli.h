@@ -27,6 +27,7 @@ inline constexpr int kExitProblem = 1;
 inline constexpr int kExitUsage = 64;
 inline constexpr int kExitNotFound = 65;
 inline constexpr int kExitNoImage = 66;
+inline constexpr int kExitBusy = 75;  // another program held the image's writers' lock too long
 
 // The form of an extracted file, as the flags give it (the same defaults as the options panel).
 struct FormFlags {

@@ -37,16 +37,20 @@ struct CheckArgs {
   bool json = false;
 };
 
-struct NewArgs {
+// What every command that writes an image is given.
+struct WriteArgs {
   std::string image;
+  double wait = 60;  // seconds to wait while another program writes the image
+};
+
+struct NewArgs : WriteArgs {
   bool cpm = false;
   std::string name;         // the disk name (MX_DOS), UTF-8
   std::string system_from;  // an MX_DOS disk whose system is copied
   bool force = false;
 };
 
-struct PutArgs {
-  std::string image;
+struct PutArgs : WriteArgs {
   std::string catpath;
   std::vector<std::string> files;
   bool rks = false;
@@ -58,20 +62,17 @@ struct PutArgs {
   bool force = false;
 };
 
-struct MkdirArgs {
-  std::string image;
+struct MkdirArgs : WriteArgs {
   std::string catpath;
   std::string date;
 };
 
-struct RmArgs {
-  std::string image;
+struct RmArgs : WriteArgs {
   std::vector<std::string> entries;
   bool recursive = false;
 };
 
-struct MvArgs {
-  std::string image;
+struct MvArgs : WriteArgs {
   std::string entry;
   std::string new_name;
 };

@@ -1,23 +1,26 @@
-// odi new, put, mkdir, rm, mv: the commands that write. Each reads the whole image, changes it in
-// memory through the writer of its file system, checks the result as `odi check` does, and
-// replaces the file in one step. A refusal or a failure leaves the file byte for byte as it was;
-// several changes asked for in one call are made all together or not at all.
+// odi new, put, mkdir, rm, mv: the commands that write. Each locks the image, reads it whole,
+// changes it in memory through the writer of its file system, checks the result as `odi check`
+// does, and replaces the file in one step. A refusal or a failure leaves the file byte for byte
+// as it was; several changes asked for in one call are made all together or not at all; writers
+// of one image take turns, so none loses another's change.
 #include "image/write.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <functional>
-#include <iostream>
 #include <set>
-#include <sstream>
 
 #include "cli/commands.h"
+#include "extract/image_lock.h"
 #include "extract/put_form.h"
 #include "extract/target.h"
 #include "state/texts.h"
@@ -27,7 +30,11 @@ namespace {
 
 using Date = std::array<unsigned char, 3>;
 
-constexpr std::uintmax_t kMaxInput = 1U << 20;  // far more than any form of a 64 KB file
+// How far the sources are read when the image cannot be looked at (the write then stops on that):
+// MX_DOS's 64 KB.
+constexpr std::int64_t kFallbackBound = std::int64_t{1} << 16;
+// What a txt form adds to the body it holds: CR LF for each CR, and the trailer.
+constexpr std::int64_t kTrailerRoom = 64;
 
 unsigned char bcd(int v) {
   return static_cast<unsigned char>((v / 10) << 4 | (v % 10));
@@ -117,16 +124,37 @@ FsStatus replace_file(const fs::path& path, std::string_view bytes, const Atomic
   return write_file_atomic(path, bytes, how);
 }
 
+// Takes the writers' lock of the image file `target` (`name` as the user gave it), waiting at most
+// `wait` seconds, and removes what writers killed before left beside it.
+int take_lock(ImageLock& lock, const fs::path& target, const std::string& name, double wait) {
+  std::string why;
+  const auto ms = std::chrono::milliseconds(static_cast<std::int64_t>(wait * 1000));
+  switch (lock.acquire(target, ms, why)) {
+    case ImageLock::Status::Held:
+      remove_stale_temporaries(target);
+      return kExitOk;
+    case ImageLock::Status::Busy:
+      complain(name + ": busy: another program is writing it");
+      return kExitBusy;
+    case ImageLock::Status::NoImage:
+      break;
+  }
+  complain(name + ": cannot open: " + why);
+  return kExitNoImage;
+}
+
 // An image being changed: loaded, checked, handed to the writer, checked again, written.
 class Edit {
  public:
-  // Loads the image; a status other than 0 when nothing may be written into it.
-  int open(const std::string& image) {
+  // Locks and loads the image; a status other than 0 when nothing may be written into it. The
+  // lock is held until the object goes, after commit.
+  int open(const std::string& image, double wait) {
     name_ = image;
     std::string why;
     const auto target = write_target(image, why);
     if (!target) return fail(kExitNoImage, "cannot open: " + why);
     target_ = *target;
+    if (const int rc = take_lock(lock_, target_, name_, wait); rc != kExitOk) return rc;
     LoadedImage li = read_image_file(target_);
     if (!li.ok()) return fail(kExitNoImage, "cannot open: " + li.error);
     if (::access(target_.c_str(), W_OK) != 0)
@@ -197,6 +225,7 @@ class Edit {
 
   std::string name_;
   fs::path target_;
+  ImageLock lock_;
   fs::perms perms_ = fs::perms::unknown;
   std::string original_;
   std::string bytes_;
@@ -206,29 +235,96 @@ class Edit {
   std::unique_ptr<DiskWriter> writer_;
 };
 
-// Reads a whole input file ("-": standard input).
-std::optional<std::string> read_input(const std::string& file, std::string& why) {
-  std::ostringstream s;
-  if (file == "-") {
-    s << std::cin.rdbuf();
+// A source of put, read no further than `limit` bytes.
+struct Input {
+  std::string bytes;
+  std::string why;         // empty when the source was read to its end
+  bool too_large = false;  // it holds more than `limit`: byte limit + 1 arrived, no more is read
+};
+
+// Reads FILE ("-": standard input) to its end, or until it proves longer than `limit`: a device
+// or a generator that never ends is refused after limit + 1 bytes.
+Input read_input(const std::string& file, std::int64_t limit) {
+  Input in;
+  const int fd = file == "-" ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    in.why = std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    in.why = "is a folder";
   } else {
-    std::error_code ec;
-    if (fs::is_directory(file, ec)) {
-      why = "is a folder";
-      return std::nullopt;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-      why = std::strerror(errno);
-      return std::nullopt;
-    }
-    s << in.rdbuf();
-    if (in.bad()) {
-      why = std::strerror(errno);
-      return std::nullopt;
+    const auto most = static_cast<size_t>(limit) + 1;
+    for (;;) {
+      const size_t had = in.bytes.size();
+      in.bytes.resize(std::min(most, had + 65536));
+      const ssize_t n = ::read(fd, in.bytes.data() + had, in.bytes.size() - had);
+      in.bytes.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) in.why = std::strerror(errno);
+      if (n <= 0) break;
+      if (in.bytes.size() == most) {
+        in.too_large = true;
+        break;
+      }
     }
   }
-  return s.str();
+  if (fd > STDIN_FILENO) ::close(fd);
+  return in;
+}
+
+// The longest body a put into `image` may bring, from a look at the image as it is now (no lock:
+// the sources are read before the image is locked, so that a slow one keeps no other writer
+// waiting; the writer checks the room again under the lock).
+std::int64_t body_bound(const std::string& image, bool replace) {
+  LoadedDisk d;
+  if (!load_disk(image, d, true)) return kFallbackBound;
+  const auto writer = writer_for(d.disk->kind());
+  return writer ? writer->largest_body(d.bytes, replace) : kFallbackBound;
+}
+
+// How far a source of `bound` bytes of body may go in its form: an rks frame adds 6 bytes, a
+// text up to a CR LF for every CR and its trailer.
+std::int64_t source_limit(const PutArgs& a, std::int64_t bound) {
+  if (a.rks) return bound + 6;
+  if (a.txt) return 2 * bound + kTrailerRoom;
+  return bound;
+}
+
+// Reads FILE into `f` as its form (--rks, --txt or the body as it is) gives it: the body, and for
+// rks the start address and the stored checksum.
+int read_source(const PutArgs& a, const std::string& file, const Options& text, std::int64_t bound,
+                NewFile& f) {
+  Input in = read_input(file, source_limit(a, bound));
+  if (!in.why.empty()) {
+    complain(file + ": cannot read: " + in.why);
+    return kExitNoImage;
+  }
+  std::string why;
+  if (in.too_large) {
+    // Nothing past the bound was read: the decoded body cannot be known, only that it is long.
+  } else if (a.rks) {
+    auto parts = read_rks(in.bytes, why);
+    if (parts) {
+      f.start = parts->start;
+      f.body = std::move(parts->body);
+      f.checksum = parts->checksum;
+    }
+  } else if (a.txt) {
+    auto body = read_txt(in.bytes, text, why);
+    if (body) f.body = std::move(*body);
+  } else {
+    f.body = std::move(in.bytes);
+  }
+  if (!why.empty()) {
+    complain(file + ": " + why);
+    return kExitProblem;
+  }
+  if (in.too_large || static_cast<std::int64_t>(f.body.size()) > bound) {
+    complain(file + ": too large: more than " + std::to_string(bound) +
+             " bytes, the most a file can take on this disk");
+    return kExitProblem;
+  }
+  return kExitOk;
 }
 
 // The disk name a FILE goes under: --as, or the PC name without the form's own suffix (".rks",
@@ -311,6 +407,10 @@ int cmd_new(const NewArgs& a) {
     complain(a.image + ": exists; odi new replaces a file only with --force");
     return kExitProblem;
   }
+  // A disk replaced while another writer changes it would come back as that writer's result.
+  ImageLock lock;
+  if (fs::is_regular_file(st))
+    if (const int rc = take_lock(lock, *target, a.image, a.wait); rc != kExitOk) return rc;
   AtomicWrite how;
   how.durable = true;
   how.no_clobber = !a.force;
@@ -334,21 +434,13 @@ int cmd_put(const PutArgs& a) {
   Options text;
   text.win = a.codepage == "win";
   text.dos = a.codepage == "dos";
+  const std::int64_t bound = body_bound(a.image, a.force);
 
   std::vector<NewFile> files;
   std::set<std::pair<std::string, std::string>> names;
   for (const std::string& file : a.files) {
     if (file == "-" && a.as.empty()) return usage("standard input (-) needs --as NAME");
     std::string why;
-    const auto content = read_input(file, why);
-    if (!content) {
-      complain(file + ": cannot read: " + why);
-      return kExitNoImage;
-    }
-    if (content->size() > kMaxInput) {
-      complain(file + ": too large: " + std::to_string(content->size()) + " bytes");
-      return kExitProblem;
-    }
     const auto name = disk_name_from_utf8(pc_name_of(a, file), why);
     if (!name) {
       complain(file + ": " + why + (a.as.empty() ? " (--as gives another name)" : ""));
@@ -361,30 +453,12 @@ int cmd_put(const PutArgs& a) {
     f.ext3 = name->ext3;
     f.start = *start;
     f.date = *date;
-    if (a.rks) {
-      auto parts = read_rks(*content, why);
-      if (!parts) {
-        complain(file + ": " + why);
-        return kExitProblem;
-      }
-      f.start = parts->start;
-      f.body = std::move(parts->body);
-      f.checksum = parts->checksum;
-    } else if (a.txt) {
-      auto body = read_txt(*content, text, why);
-      if (!body) {
-        complain(file + ": " + why);
-        return kExitProblem;
-      }
-      f.body = std::move(*body);
-    } else {
-      f.body = *content;
-    }
+    if (const int rc = read_source(a, file, text, bound, f); rc != kExitOk) return rc;
     files.push_back(std::move(f));
   }
 
   Edit edit;
-  if (const int rc = edit.open(a.image); rc != kExitOk) return rc;
+  if (const int rc = edit.open(a.image, a.wait); rc != kExitOk) return rc;
   std::string error;
   std::string catpath = a.catpath;
   for (const NewFile& f : files) {
@@ -413,7 +487,7 @@ int cmd_mkdir(const MkdirArgs& a) {
     return kExitProblem;
   }
   Edit edit;
-  if (const int rc = edit.open(a.image); rc != kExitOk) return rc;
+  if (const int rc = edit.open(a.image, a.wait); rc != kExitOk) return rc;
   const auto where =
       find_catalogue(edit.disk(), join_path({parts.begin(), parts.end() - 1}), why, true);
   if (!where) return edit.fail(kExitNotFound, why);
@@ -429,7 +503,7 @@ int cmd_rm(const RmArgs& a) {
   for (const std::string& e : a.entries)
     if (split_path(e).empty()) return usage("the root cannot be removed");
   Edit edit;
-  if (const int rc = edit.open(a.image); rc != kExitOk) return rc;
+  if (const int rc = edit.open(a.image, a.wait); rc != kExitOk) return rc;
   // Every ENTRY is found on the disk as it was (a #N is the row the listing shows now), then by
   // its names again before its turn: a removal moves the rows behind it.
   std::string error;
@@ -461,7 +535,7 @@ int cmd_mv(const MvArgs& a) {
     return kExitProblem;
   }
   Edit edit;
-  if (const int rc = edit.open(a.image); rc != kExitOk) return rc;
+  if (const int rc = edit.open(a.image, a.wait); rc != kExitOk) return rc;
   const auto found = find_any(edit.disk(), a.entry, why);
   if (!found) return edit.fail(kExitNotFound, why);
   if (const int rc = edit.apply([&](const DiskWriter& w, std::string& bytes) {

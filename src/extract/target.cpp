@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <system_error>
 
@@ -123,7 +124,7 @@ FsStatus write_file_atomic(const fs::path& path, std::string_view bytes, const A
   static std::atomic<unsigned> counter{0};
   static const std::string pid = std::to_string(::getpid());
   fs::path tmp = path;
-  tmp += ".odi-tmp." + pid + "." + std::to_string(counter++);
+  tmp += std::string(kTemporaryMark) + pid + "." + std::to_string(counter++);
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return {errno_text(errno, path)};
   int err = write_all(fd, bytes);
@@ -138,6 +139,29 @@ FsStatus write_file_atomic(const fs::path& path, std::string_view bytes, const A
   }
   if (how.durable) sync_folder(path);
   return {};
+}
+
+int remove_stale_temporaries(const fs::path& path) {
+  const std::string prefix = path.filename().string() + std::string(kTemporaryMark);
+  fs::path dir = path.parent_path();
+  if (dir.empty()) dir = ".";
+  int removed = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    // PID.N, and nothing else: a file of another pattern is not ours to remove.
+    const std::string rest = name.substr(prefix.size());
+    const size_t dot = rest.find('.');
+    if (dot == 0 || dot == std::string::npos || dot > 9 || dot + 1 == rest.size() ||
+        rest.find_first_not_of("0123456789.") != std::string::npos ||
+        rest.find('.', dot + 1) != std::string::npos)
+      continue;
+    const auto pid = static_cast<pid_t>(std::stol(rest.substr(0, dot)));
+    if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH) continue;  // its writer may still run
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 CopyOutcome copy_entry(const fs::path& image_path, const FileSystem& disk,

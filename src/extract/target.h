@@ -54,9 +54,16 @@ struct AtomicWrite {
 
 // Writes `bytes` to `path` atomically: a temporary file in the same folder, then renamed over the
 // target. A reader sees the old file or the complete new one, never a part; on any failure the
-// temporary file is removed and the target is as it was.
+// temporary file is removed and the target is as it was. The temporary file is named
+// PATH + kTemporaryMark + PID.N, N counting the process's writes.
+inline constexpr std::string_view kTemporaryMark = ".odi-tmp.";
 FsStatus write_file_atomic(const fs::path& path, std::string_view bytes,
                            const AtomicWrite& how = {});
+
+// Removes the temporary files of `path` whose writer no longer runs: a writer killed (SIGKILL,
+// a crash, a power cut) between its write and its rename leaves one behind. A file whose process
+// still runs, or that is not of our pattern, is left alone. Gives the number removed.
+int remove_stale_temporaries(const fs::path& path);
 
 // The whole copy of one entry (the copy button, `odi extract`).
 struct CopyOutcome {

@@ -56,6 +56,10 @@ class DiskWriter {
                                    bool recursive) const = 0;
   virtual WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
                                    std::string_view name8, std::string_view ext3) const = 0;
+  // The longest body one file can have on this disk now: what a source is read up to, so that a
+  // file too large (or a source that never ends) is refused before it fills the memory. With
+  // `replace` a file of the same name may give its room back.
+  virtual std::int64_t largest_body(const std::string& image, bool replace) const = 0;
 };
 
 // The copy of an image a writer changes, and the way back. A refusal found half way leaves the

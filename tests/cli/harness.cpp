@@ -11,12 +11,13 @@ namespace clitest {
 
 using namespace odibuild;
 
-Result run_odi(const std::vector<std::string>& args) {
-  TempDir io;
-  const std::string out = (io / "out").string(), err = (io / "err").string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(open("/dev/null", O_RDONLY), 0);
+Running start_odi(const std::vector<std::string>& args, int stdin_fd) {
+  Running r;
+  r.io = std::make_unique<TempDir>();
+  const std::string out = (*r.io / "out").string(), err = (*r.io / "err").string();
+  r.pid = fork();
+  if (r.pid == 0) {
+    dup2(stdin_fd >= 0 ? stdin_fd : open("/dev/null", O_RDONLY), 0);
     dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
     dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     std::vector<char*> argv{const_cast<char*>(ODI_EXE)};
@@ -25,9 +26,18 @@ Result run_odi(const std::vector<std::string>& args) {
     execv(ODI_EXE, argv.data());
     _exit(127);
   }
+  return r;
+}
+
+Result finish_odi(Running& r) {
   int status = 0;
-  waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+  waitpid(r.pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(*r.io / "out"), slurp(*r.io / "err")};
+}
+
+Result run_odi(const std::vector<std::string>& args) {
+  Running r = start_odi(args);
+  return finish_odi(r);
 }
 
 TempDir::TempDir() {

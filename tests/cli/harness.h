@@ -1,7 +1,10 @@
 // Running odi as a process, and the disks the tests share.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,8 +18,6 @@ struct Result {
   int rc = -1;
   std::string out, err;
 };
-// Runs the built odi with `args` (stdin empty, stdout and stderr captured).
-Result run_odi(const std::vector<std::string>& args);
 
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
@@ -29,6 +30,17 @@ class TempDir {
  private:
   fs::path path_;
 };
+
+// Runs the built odi with `args` (stdin empty, stdout and stderr captured).
+Result run_odi(const std::vector<std::string>& args);
+// The same started and finished apart, so that several run at once (`stdin_fd`: what the
+// process reads, /dev/null when negative).
+struct Running {
+  pid_t pid = -1;
+  std::unique_ptr<TempDir> io;  // where its output is caught
+};
+Running start_odi(const std::vector<std::string>& args, int stdin_fd = -1);
+Result finish_odi(Running& r);
 
 std::string slurp(const fs::path& file);
 void spit(const fs::path& file, const std::string& bytes);

@@ -396,4 +396,13 @@ WriteResult CpmWriter::rename_entry(std::string& image, const CatalogueStack& wh
   return {0, {}, row_of(image, t.user, *key)};
 }
 
+std::int64_t CpmWriter::largest_body(const std::string& image, bool replace) const {
+  const Target t(image, CatalogueStack{});
+  if (!t.result.ok()) return 0;
+  const Dpb& p = t.dpb;
+  if (replace) return std::int64_t{p.dsm + 1 - p.dir_blocks()} * p.block_size();
+  const Disk d(image, p);
+  return static_cast<std::int64_t>(d.free_blocks().size()) * p.block_size();
+}
+
 }  // namespace odi::cpm

@@ -48,6 +48,8 @@ class CpmWriter : public DiskWriter {
   // Every extent of the file gets the new name; the attribute bits stay.
   WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
                            std::string_view name8, std::string_view ext3) const override;
+  // The free blocks' bytes; with `replace`, every block outside the directory.
+  std::int64_t largest_body(const std::string& image, bool replace) const override;
 };
 
 }  // namespace odi::cpm

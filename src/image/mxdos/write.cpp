@@ -19,7 +19,6 @@ constexpr int kFirstUser = 13;    // the first sector a file or a catalogue may 
 constexpr int kSystemCells = 12;  // track 0 and the two sectors of the DOS's area and the FAT
 constexpr int kSelfRow = kMaxRecords - 1;   // where a sub-catalogue keeps a record of itself
 constexpr std::int64_t kNameText = 0x296B;  // 8Bh " A:\" name 00h, as the DOS's screen has it
-constexpr std::int64_t kMaxBody = 65536;
 constexpr unsigned char kFiller = 0xE5;
 constexpr unsigned char kDeleted = 0x08;   // byte 0 of a slot a removed record left
 constexpr unsigned char kFileMark = 0x8C;  // byte 0Fh of a file record

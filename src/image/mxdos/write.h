@@ -40,6 +40,9 @@ WriteResult remove_entry(std::string& image, const CatalogueStack& where, int ro
 WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
                          std::string_view name8, std::string_view ext3);
 
+// The most bytes a file holds: its end address is a 16-bit word.
+inline constexpr std::int64_t kMaxBody = 65536;
+
 // Free FAT cells (00h 00h) among the sectors files and catalogues may use (13..799).
 int free_sectors(const Image& img);
 
@@ -66,6 +69,10 @@ class MxDosWriter : public DiskWriter {
   WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
                            std::string_view name8, std::string_view ext3) const override {
     return mxdos::rename_entry(image, where, row, name8, ext3);
+  }
+  // MX_DOS's own limit: 64 KB a file, whatever the free space.
+  std::int64_t largest_body(const std::string& /*image*/, bool /*replace*/) const override {
+    return kMaxBody;
   }
 };
 
