@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,8 +32,10 @@ Running start_odi(const std::vector<std::string>& args, int stdin_fd) {
 
 Result finish_odi(Running& r) {
   int status = 0;
-  waitpid(r.pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(*r.io / "out"), slurp(*r.io / "err")};
+  rusage use{};
+  wait4(r.pid, &status, 0, &use);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(*r.io / "out"), slurp(*r.io / "err"),
+          use.ru_maxrss};
 }
 
 Result run_odi(const std::vector<std::string>& args) {

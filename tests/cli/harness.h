@@ -17,6 +17,7 @@ namespace fs = std::filesystem;
 struct Result {
   int rc = -1;
   std::string out, err;
+  long peak_kb = 0;  // the most memory the process held
 };
 
 // A fresh folder, removed with everything in it at the end of the test.
