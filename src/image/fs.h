@@ -90,6 +90,14 @@ class FileSystem {
   }
   // Everything wrong with the disk; empty for a sound one.
   virtual std::vector<Problem> check() const = 0;
+  // Room on the disk, as `df` shows a mounted one: the data area in units of `unit` bytes, and the
+  // directory entries (MX_DOS: the root's 32 records; CP/M: the directory).
+  struct Space {
+    std::int64_t unit = 1024;
+    std::int64_t total = 0, free = 0;
+    std::int64_t entries = 0, free_entries = 0;
+  };
+  virtual Space space() const { return {}; }
   // Facts of the layout for `odi info` as name/value text pairs (empty for MX_DOS).
   virtual std::vector<std::pair<std::string, std::string>> layout_facts() const { return {}; }
 

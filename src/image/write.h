@@ -60,6 +60,18 @@ class DiskWriter {
   // file too large (or a source that never ends) is refused before it fills the memory. With
   // `replace` a file of the same name may give its room back.
   virtual std::int64_t largest_body(const std::string& image, bool replace) const = 0;
+  // The date of the entry at `row`, where the file system keeps one (MX_DOS); elsewhere nothing
+  // changes.
+  virtual WriteResult set_date(std::string& /*image*/, const CatalogueStack& /*where*/,
+                               int /*row*/, std::array<unsigned char, 3> /*date*/) const {
+    return {};
+  }
+  // The read-only mark of the file at `row`, where the file system keeps one (CP/M); elsewhere
+  // nothing changes.
+  virtual WriteResult set_read_only(std::string& /*image*/, const CatalogueStack& /*where*/,
+                                    int /*row*/, bool /*on*/) const {
+    return {};
+  }
 };
 
 // The copy of an image a writer changes, and the way back. A refusal found half way leaves the

@@ -313,6 +313,27 @@ std::vector<std::pair<std::string, std::string>> CpmFs::layout_facts() const {
        }()}};
 }
 
+FileSystem::Space CpmFs::space() const {
+  Space s;
+  s.unit = dpb_.block_size();
+  std::vector<bool> taken(static_cast<size_t>(dpb_.dsm) + 1, false);
+  for (int b = 0; b < dpb_.dir_blocks(); ++b) taken[static_cast<size_t>(b)] = true;
+  s.entries = entry_count();
+  for (int i = 0; i < entry_count(); ++i) {
+    const DirEntry e = entry(i);
+    // As the writer counts: any entry not E5h may hold blocks.
+    if (e.user() == kUnused) {
+      ++s.free_entries;
+      continue;
+    }
+    for (int p = 0; p < dpb_.pointers(); ++p)
+      if (const int b = e.block(p, dpb_); b <= dpb_.dsm) taken[static_cast<size_t>(b)] = true;
+  }
+  s.total = dpb_.dsm + 1 - dpb_.dir_blocks();
+  s.free = std::count(taken.begin(), taken.end(), false);
+  return s;
+}
+
 std::vector<Problem> CpmFs::check() const {
   std::vector<Problem> out;
   auto add = [&](std::string kind, std::string path, std::string message) {

@@ -93,6 +93,7 @@ class CpmFs : public FileSystem {
   std::string place(const Entry& e) const override;
   std::optional<Location> unlisted_catalogue(Location parent, std::string_view name) const override;
   std::vector<Problem> check() const override;
+  Space space() const override;
   std::vector<std::pair<std::string, std::string>> layout_facts() const override;
 
   const Dpb& dpb() const { return dpb_; }

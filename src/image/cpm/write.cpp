@@ -405,4 +405,21 @@ std::int64_t CpmWriter::largest_body(const std::string& image, bool replace) con
   return static_cast<std::int64_t>(d.free_blocks().size()) * p.block_size();
 }
 
+WriteResult CpmWriter::set_read_only(std::string& image, const CatalogueStack& where, int row,
+                                     bool on) const {
+  const Target t(image, where);
+  if (!t.result.ok()) return t.result;
+  if (auto r = t.row_check(row); !r.ok()) return r;
+  const Entry& e = t.rows[static_cast<size_t>(row)];
+  if (!e.is_file()) return {0, {}, row};  // a user area has no attributes
+  Disk d(image, t.dpb);
+  for (int i : d.file_entries(t.user, key_of(e))) {
+    DirEntry x = d.entry(i);
+    x.b[9] = static_cast<unsigned char>(on ? x.b[9] | 0x80 : x.b[9] & 0x7F);
+    d.put(i, x);
+  }
+  d.hand_back(image);
+  return {0, {}, row};
+}
+
 }  // namespace odi::cpm

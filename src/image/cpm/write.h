@@ -48,6 +48,9 @@ class CpmWriter : public DiskWriter {
   // Every extent of the file gets the new name; the attribute bits stay.
   WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
                            std::string_view name8, std::string_view ext3) const override;
+  // The read-only attribute: the high bit of the type's first byte, in every extent of the file.
+  WriteResult set_read_only(std::string& image, const CatalogueStack& where, int row,
+                            bool on) const override;
   // The free blocks' bytes; with `replace`, every block outside the directory.
   std::int64_t largest_body(const std::string& image, bool replace) const override;
 };

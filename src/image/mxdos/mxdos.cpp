@@ -5,6 +5,7 @@
 #include <map>
 
 #include "image/catalogue.h"
+#include "image/mxdos/write.h"
 #include "state/texts.h"
 
 namespace odi::mxdos {
@@ -246,6 +247,16 @@ ChainWalk MxDosFs::walk(const Entry& e) const {
 
 std::string MxDosFs::place(const Entry& e) const {
   return ts(e.rec.first_track(), e.rec.first_sector());
+}
+
+FileSystem::Space MxDosFs::space() const {
+  Space s;
+  s.unit = kSectorSize;
+  s.total = kSectorCount - kFirstUser;
+  s.free = free_sectors(image());
+  s.entries = kMaxRecords;
+  s.free_entries = kMaxRecords - static_cast<std::int64_t>(list(root()).size());
+  return s;
 }
 
 std::vector<Problem> MxDosFs::check() const {

@@ -19,6 +19,7 @@ class MxDosFs : public FileSystem {
   ChainWalk walk(const Entry& e) const override;
   std::string place(const Entry& e) const override;
   std::vector<Problem> check() const override;
+  Space space() const override;
 
  private:
   FsKind kind_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -13,9 +14,7 @@
 namespace odi::mxdos {
 namespace {
 
-constexpr int kSectorCount = 800;
 constexpr int kRootIndex = 12;    // the root catalogue's sector, 3000h
-constexpr int kFirstUser = 13;    // the first sector a file or a catalogue may take
 constexpr int kSystemCells = 12;  // track 0 and the two sectors of the DOS's area and the FAT
 constexpr int kSelfRow = kMaxRecords - 1;   // where a sub-catalogue keeps a record of itself
 constexpr std::int64_t kNameText = 0x296B;  // 8Bh " A:\" name 00h, as the DOS's screen has it
@@ -343,6 +342,21 @@ WriteResult entry_at(const Begun& b, int row) {
   return {};
 }
 
+// A catalogue's record of itself (slot 31 of its own sector) carries its name and date too: the
+// same change is made there when the record `r` of `b`'s list is a catalogue that keeps one.
+void change_self_record(Disk& d, const Begun& b, const Record& r,
+                        const std::function<void(Record&)>& change) {
+  const auto k = catalogue_sector(r);
+  if (!k || *k < kFirstUser || !d.is_catalogue_sector(*k) ||
+      b.target.path.test(static_cast<size_t>(*k)))
+    return;
+  Record self = d.record(offset_of(*k), kSelfRow);
+  if (self.has_marker() && self.is_catalogue() && index_of(self) == *k) {
+    change(self);
+    d.put(offset_of(*k), kSelfRow, self);
+  }
+}
+
 WriteResult room_for_one_more(const Begun& b) {
   if (static_cast<int>(b.recs.size()) >= capacity(b.target))
     return refused("catalogue full: it holds " + std::to_string(b.recs.size()) + " entries");
@@ -477,6 +491,21 @@ WriteResult remove_entry(std::string& image, const CatalogueStack& where, int ro
   return {};
 }
 
+WriteResult set_date(std::string& image, const CatalogueStack& where, int row,
+                     std::array<unsigned char, 3> date) {
+  Disk d(image);
+  Begun b = begin(d, where);
+  if (!b.result.ok()) return b.result;
+  if (auto e = entry_at(b, row); !e.ok()) return e;
+  const auto set = [&](Record& r) { std::copy(date.begin(), date.end(), r.b.begin() + 0x10); };
+  Record r = b.recs[static_cast<size_t>(row)];
+  set(r);
+  d.put(b.target.pos, row, r);
+  change_self_record(d, b, r, set);
+  d.hand_back(image);
+  return {0, {}, row};
+}
+
 WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
                          std::string_view name8, std::string_view ext3) {
   std::string why;
@@ -492,15 +521,7 @@ WriteResult rename_entry(std::string& image, const CatalogueStack& where, int ro
 
   Record r = b.recs[static_cast<size_t>(row)];
   set_name(r, *field);
-  // A catalogue's record of itself carries its name too.
-  if (const auto k = catalogue_sector(r); k && *k >= kFirstUser && d.is_catalogue_sector(*k) &&
-                                          !b.target.path.test(static_cast<size_t>(*k))) {
-    Record self = d.record(offset_of(*k), kSelfRow);
-    if (self.has_marker() && self.is_catalogue() && index_of(self) == *k) {
-      set_name(self, *field);
-      d.put(offset_of(*k), kSelfRow, self);
-    }
-  }
+  change_self_record(d, b, r, [&](Record& self) { set_name(self, *field); });
   b.recs.erase(b.recs.begin() + row);
   const size_t at = sorted_place(b.recs, *field);
   b.recs.insert(b.recs.begin() + static_cast<std::ptrdiff_t>(at), r);

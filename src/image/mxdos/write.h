@@ -40,8 +40,17 @@ WriteResult remove_entry(std::string& image, const CatalogueStack& where, int ro
 WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
                          std::string_view name8, std::string_view ext3);
 
+// The disk's sectors, and the first one a file or a catalogue may take (0..12: the system track,
+// the FAT, the root catalogue).
+inline constexpr int kSectorCount = 800;
+inline constexpr int kFirstUser = 13;
+
 // The most bytes a file holds: its end address is a 16-bit word.
 inline constexpr std::int64_t kMaxBody = 65536;
+
+// Gives the entry at `row` the BCD day, month and year `date` (a catalogue's record of itself too).
+WriteResult set_date(std::string& image, const CatalogueStack& where, int row,
+                     std::array<unsigned char, 3> date);
 
 // Free FAT cells (00h 00h) among the sectors files and catalogues may use (13..799).
 int free_sectors(const Image& img);
@@ -69,6 +78,10 @@ class MxDosWriter : public DiskWriter {
   WriteResult rename_entry(std::string& image, const CatalogueStack& where, int row,
                            std::string_view name8, std::string_view ext3) const override {
     return mxdos::rename_entry(image, where, row, name8, ext3);
+  }
+  WriteResult set_date(std::string& image, const CatalogueStack& where, int row,
+                       std::array<unsigned char, 3> date) const override {
+    return mxdos::set_date(image, where, row, date);
   }
   // MX_DOS's own limit: 64 KB a file, whatever the free space.
   std::int64_t largest_body(const std::string& /*image*/, bool /*replace*/) const override {
