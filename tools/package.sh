@@ -65,6 +65,7 @@ diff -u - <(cd "$scratch/destdir" && find . ! -type d | sort) <<'LIST' || fail "
 ./usr/share/icons/hicolor/scalable/apps/odiview.svg
 ./usr/share/icons/hicolor/scalable/mimetypes/application-x-specialist-mx-odi.svg
 ./usr/share/man/man1/odi.1
+./usr/share/man/man1/odiview.1
 ./usr/share/mime/packages/odiview.xml
 LIST
 
@@ -79,6 +80,7 @@ diff -u - <(cd "$scratch/root" && find . ! -type d | sort) <<'LIST' || fail "une
 ./usr/share/icons/hicolor/scalable/apps/odiview.svg
 ./usr/share/icons/hicolor/scalable/mimetypes/application-x-specialist-mx-odi.svg
 ./usr/share/man/man1/odi.1.gz
+./usr/share/man/man1/odiview.1.gz
 ./usr/share/mime/packages/odiview.xml
 LIST
 [[ "$("$scratch/root/usr/bin/odi" --version)" == "odi $version" ]] || fail "unpacked odi --version"
@@ -106,7 +108,7 @@ fi
 
 echo "-- removed with apt-get"
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get remove -y -qq odiview >/dev/null
-for f in /usr/bin/odi /usr/bin/odiview /usr/share/man/man1/odi.1.gz; do
+for f in /usr/bin/odi /usr/bin/odiview /usr/share/man/man1/odi.1.gz /usr/share/man/man1/odiview.1.gz; do
   [[ ! -e "$f" ]] || fail "$f is still there after the removal"
 done
 if [[ -f /usr/share/mime/types ]] && grep -q '^application/x-specialist-mx-odi$' /usr/share/mime/types; then
