@@ -5,8 +5,9 @@
 #
 # Usage: tools/package.sh [--check]
 #   --check  then tests the package (tools/test.sh does): lintian errors fail it; its files are
-#            exactly the expected ones; it is installed with apt-get (as root: for a throwaway
-#            machine such as CI), odi and odiview run from /usr/bin, and it is removed again.
+#            exactly the expected ones; appstreamcli validates its AppStream file; it is
+#            installed with apt-get (as root: for a throwaway machine such as CI), odi and
+#            odiview run from /usr/bin, and it is removed again.
 #            The sample disk comes from the test-image builder of build/ci (or another build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,11 +62,12 @@ DESTDIR="$scratch/destdir" cmake --install "$build" --prefix /usr >/dev/null
 diff -u - <(cd "$scratch/destdir" && find . ! -type d | sort) <<'LIST' || fail "unexpected files"
 ./usr/bin/odi
 ./usr/bin/odiview
-./usr/share/applications/odiview.desktop
+./usr/share/applications/io.github.odiview.odiview.desktop
 ./usr/share/icons/hicolor/scalable/apps/odiview.svg
 ./usr/share/icons/hicolor/scalable/mimetypes/application-x-specialist-mx-odi.svg
 ./usr/share/man/man1/odi.1
 ./usr/share/man/man1/odiview.1
+./usr/share/metainfo/io.github.odiview.odiview.metainfo.xml
 ./usr/share/mime/packages/odiview.xml
 LIST
 
@@ -74,16 +76,20 @@ dpkg -x "$deb" "$scratch/root"
 diff -u - <(cd "$scratch/root" && find . ! -type d | sort) <<'LIST' || fail "unexpected files"
 ./usr/bin/odi
 ./usr/bin/odiview
-./usr/share/applications/odiview.desktop
+./usr/share/applications/io.github.odiview.odiview.desktop
 ./usr/share/doc/odiview/changelog.gz
 ./usr/share/doc/odiview/copyright
 ./usr/share/icons/hicolor/scalable/apps/odiview.svg
 ./usr/share/icons/hicolor/scalable/mimetypes/application-x-specialist-mx-odi.svg
 ./usr/share/man/man1/odi.1.gz
 ./usr/share/man/man1/odiview.1.gz
+./usr/share/metainfo/io.github.odiview.odiview.metainfo.xml
 ./usr/share/mime/packages/odiview.xml
 LIST
 [[ "$("$scratch/root/usr/bin/odi" --version)" == "odi $version" ]] || fail "unpacked odi --version"
+metainfo=$scratch/root/usr/share/metainfo/io.github.odiview.odiview.metainfo.xml
+grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo's release is not $version"
+appstreamcli validate --no-net --pedantic "$metainfo" || fail "appstreamcli finds fault with the metainfo"
 
 echo "-- installed with apt-get"
 if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
