@@ -63,6 +63,7 @@ diff -u - <(cd "$scratch/destdir" && find . ! -type d | sort) <<'LIST' || fail "
 ./usr/bin/odi
 ./usr/bin/odiview
 ./usr/share/applications/io.github.odiview.odiview.desktop
+./usr/share/bash-completion/completions/odi
 ./usr/share/icons/hicolor/scalable/apps/odiview.svg
 ./usr/share/icons/hicolor/scalable/mimetypes/application-x-specialist-mx-odi.svg
 ./usr/share/man/man1/odi.1
@@ -77,6 +78,7 @@ diff -u - <(cd "$scratch/root" && find . ! -type d | sort) <<'LIST' || fail "une
 ./usr/bin/odi
 ./usr/bin/odiview
 ./usr/share/applications/io.github.odiview.odiview.desktop
+./usr/share/bash-completion/completions/odi
 ./usr/share/doc/odiview/changelog.gz
 ./usr/share/doc/odiview/copyright
 ./usr/share/icons/hicolor/scalable/apps/odiview.svg
@@ -114,7 +116,8 @@ fi
 
 echo "-- removed with apt-get"
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get remove -y -qq odiview >/dev/null
-for f in /usr/bin/odi /usr/bin/odiview /usr/share/man/man1/odi.1.gz /usr/share/man/man1/odiview.1.gz; do
+for f in /usr/bin/odi /usr/bin/odiview /usr/share/man/man1/odi{,view}.1.gz \
+  /usr/share/bash-completion/completions/odi; do
   [[ ! -e "$f" ]] || fail "$f is still there after the removal"
 done
 if [[ -f /usr/share/mime/types ]] && grep -q '^application/x-specialist-mx-odi$' /usr/share/mime/types; then

@@ -2,7 +2,7 @@
 # The test command. Installs what is missing, then:
 #   1. the format check, the man pages without a groff warning, the CI build (warnings are
 #      errors) and every test: core, builder, odi, windows (offscreen, plus one smoke test under
-#      Xvfb);
+#      Xvfb), odi's bash completion;
 #   then the Debian package (tools/package.sh --check): built, lintian, installed, run, removed;
 #   2. clang-tidy over the Qt-free code;
 #   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
