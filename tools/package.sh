@@ -4,9 +4,9 @@
 # `project(odiview VERSION ...)` in CMakeLists.txt; Depends come from dpkg-shlibdeps.
 #
 # Usage: tools/package.sh [--check]
-#   --check  then tests the package (tools/test.sh does): lintian errors fail it; its files are
-#            exactly the expected ones; appstreamcli validates its AppStream file; it is
-#            installed with apt-get (as root: for a throwaway machine such as CI), odi and
+#   --check  then tests the package (tools/test.sh does): lintian's errors and warnings fail it;
+#            its files are exactly the expected ones; appstreamcli validates its AppStream file;
+#            it is installed with apt-get (as root: for a throwaway machine such as CI), odi and
 #            odiview run from /usr/bin, and it is removed again.
 #            The sample disk comes from the test-image builder of build/ci (or another build).
 set -euo pipefail
@@ -44,8 +44,8 @@ version=$(sed -n 's/^project(odiview VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists
 [[ "$(dpkg-deb -f "$deb" Version)" == "$version" ]] || fail "its Version is not $version"
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "Depends names no Qt 6 Widgets"
 
-echo "-- lintian (errors fail, warnings do not)"
-lintian --fail-on error "$deb" 2> >(grep -v 'running with root privileges' >&2)
+echo "-- lintian (errors and warnings fail)"
+lintian --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2)
 
 builder=build/ci/tests/builder/odi-mkimage
 [[ -x "$builder" ]] || builder=$(ls build/*/tests/builder/odi-mkimage 2>/dev/null | head -n 1)
