@@ -1,20 +1,22 @@
 # Runs in CPack after the install into the staging folder, before the .deb is written: what
-# Debian asks of a package that the plain `cmake --install` need not do. The man page gzipped
+# Debian asks of a package that the plain `cmake --install` need not do. The man pages gzipped
 # (-n: no name or time inside, so the bytes do not change between builds), a copyright file and
-# a changelog. The version is the project's; the man page must carry the same one.
+# a changelog. The version is the project's; each man page must carry the same one.
 set(root "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}")
 set(version "${CPACK_PACKAGE_VERSION}")
 set(doc "${root}/share/doc/${CPACK_PACKAGE_NAME}")
 
-set(man "${root}/share/man/man1/odi.1")
-if(NOT EXISTS "${man}")
-  message(FATAL_ERROR "deb-stage: ${man} was not installed")
-endif()
-file(STRINGS "${man}" th REGEX "^\\.TH " LIMIT_COUNT 1)
-if(NOT th MATCHES "\"odiview ${version}\"")
-  message(FATAL_ERROR "deb-stage: docs/odi.1 says `${th}`, the project is ${version}")
-endif()
-execute_process(COMMAND gzip -9nf "${man}" COMMAND_ERROR_IS_FATAL ANY)
+foreach(page odi odiview)
+  set(man "${root}/share/man/man1/${page}.1")
+  if(NOT EXISTS "${man}")
+    message(FATAL_ERROR "deb-stage: ${man} was not installed")
+  endif()
+  file(STRINGS "${man}" th REGEX "^\\.TH " LIMIT_COUNT 1)
+  if(NOT th MATCHES "\"odiview ${version}\"")
+    message(FATAL_ERROR "deb-stage: docs/${page}.1 says `${th}`, the project is ${version}")
+  endif()
+  execute_process(COMMAND gzip -9nf "${man}" COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
 
 file(MAKE_DIRECTORY "${doc}")
 file(COPY_FILE "${CMAKE_CURRENT_LIST_DIR}/copyright" "${doc}/copyright")

@@ -4,9 +4,10 @@
 # `project(odiview VERSION ...)` in CMakeLists.txt; Depends come from dpkg-shlibdeps.
 #
 # Usage: tools/package.sh [--check]
-#   --check  then tests the package (tools/test.sh does): lintian errors fail it; its files are
-#            exactly the expected ones; it is installed with apt-get (as root: for a throwaway
-#            machine such as CI), odi and odiview run from /usr/bin, and it is removed again.
+#   --check  then tests the package (tools/test.sh does): lintian's errors and warnings fail it;
+#            its files are exactly the expected ones; appstreamcli validates its AppStream file;
+#            it is installed with apt-get (as root: for a throwaway machine such as CI), odi and
+#            odiview run from /usr/bin, and it is removed again.
 #            The sample disk comes from the test-image builder of build/ci (or another build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,8 +44,8 @@ version=$(sed -n 's/^project(odiview VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists
 [[ "$(dpkg-deb -f "$deb" Version)" == "$version" ]] || fail "its Version is not $version"
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "Depends names no Qt 6 Widgets"
 
-echo "-- lintian (errors fail, warnings do not)"
-lintian --fail-on error "$deb" 2> >(grep -v 'running with root privileges' >&2)
+echo "-- lintian (errors and warnings fail)"
+lintian --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2)
 
 builder=build/ci/tests/builder/odi-mkimage
 [[ -x "$builder" ]] || builder=$(ls build/*/tests/builder/odi-mkimage 2>/dev/null | head -n 1)
@@ -61,10 +62,13 @@ DESTDIR="$scratch/destdir" cmake --install "$build" --prefix /usr >/dev/null
 diff -u - <(cd "$scratch/destdir" && find . ! -type d | sort) <<'LIST' || fail "unexpected files"
 ./usr/bin/odi
 ./usr/bin/odiview
-./usr/share/applications/odiview.desktop
+./usr/share/applications/io.github.odiview.odiview.desktop
+./usr/share/bash-completion/completions/odi
 ./usr/share/icons/hicolor/scalable/apps/odiview.svg
 ./usr/share/icons/hicolor/scalable/mimetypes/application-x-specialist-mx-odi.svg
 ./usr/share/man/man1/odi.1
+./usr/share/man/man1/odiview.1
+./usr/share/metainfo/io.github.odiview.odiview.metainfo.xml
 ./usr/share/mime/packages/odiview.xml
 LIST
 
@@ -73,15 +77,21 @@ dpkg -x "$deb" "$scratch/root"
 diff -u - <(cd "$scratch/root" && find . ! -type d | sort) <<'LIST' || fail "unexpected files"
 ./usr/bin/odi
 ./usr/bin/odiview
-./usr/share/applications/odiview.desktop
+./usr/share/applications/io.github.odiview.odiview.desktop
+./usr/share/bash-completion/completions/odi
 ./usr/share/doc/odiview/changelog.gz
 ./usr/share/doc/odiview/copyright
 ./usr/share/icons/hicolor/scalable/apps/odiview.svg
 ./usr/share/icons/hicolor/scalable/mimetypes/application-x-specialist-mx-odi.svg
 ./usr/share/man/man1/odi.1.gz
+./usr/share/man/man1/odiview.1.gz
+./usr/share/metainfo/io.github.odiview.odiview.metainfo.xml
 ./usr/share/mime/packages/odiview.xml
 LIST
 [[ "$("$scratch/root/usr/bin/odi" --version)" == "odi $version" ]] || fail "unpacked odi --version"
+metainfo=$scratch/root/usr/share/metainfo/io.github.odiview.odiview.metainfo.xml
+grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo's release is not $version"
+appstreamcli validate --no-net --pedantic "$metainfo" || fail "appstreamcli finds fault with the metainfo"
 
 echo "-- installed with apt-get"
 if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; else SUDO=; fi
@@ -106,7 +116,8 @@ fi
 
 echo "-- removed with apt-get"
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get remove -y -qq odiview >/dev/null
-for f in /usr/bin/odi /usr/bin/odiview /usr/share/man/man1/odi.1.gz; do
+for f in /usr/bin/odi /usr/bin/odiview /usr/share/man/man1/odi{,view}.1.gz \
+  /usr/share/bash-completion/completions/odi; do
   [[ ! -e "$f" ]] || fail "$f is still there after the removal"
 done
 if [[ -f /usr/share/mime/types ]] && grep -q '^application/x-specialist-mx-odi$' /usr/share/mime/types; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command. Installs what is missing, then:
-#   1. the format check, the CI build (warnings are errors) and every test: core, builder, odi,
-#      windows (offscreen, plus one smoke test under Xvfb);
+#   1. the format check, the man pages without a groff warning, the CI build (warnings are
+#      errors) and every test: core, builder, odi, windows (offscreen, plus one smoke test under
+#      Xvfb), odi's bash completion;
 #   then the Debian package (tools/package.sh --check): built, lintian, installed, run, removed;
 #   2. clang-tidy over the Qt-free code;
 #   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
@@ -20,6 +21,10 @@ fi
 
 echo "== format check"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+echo "== manual pages (groff warnings)"
+warnings=$(for page in docs/*.1; do groff -k -man -Tutf8 -ww -z "$page" 2>&1; done)
+[[ -z "$warnings" ]] || { echo "$warnings" >&2; exit 1; }
 
 echo "== build and test (ci)"
 cmake --preset ci >/dev/null

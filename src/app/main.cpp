@@ -13,6 +13,9 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // The id of the desktop entry: a Wayland desktop shows the window under its name and icon (on
+  // X11 the entry's StartupWMClass does that).
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.odiview.odiview"));
   QStringList args = QApplication::arguments();
   args.removeFirst();
   bool smoke = qEnvironmentVariableIntValue("ODIVIEW_SMOKE") != 0;
