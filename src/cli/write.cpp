@@ -453,8 +453,6 @@ int cmd_rm(const RmArgs& a) {
 }
 
 int cmd_mv(const MvArgs& a) {
-  if (a.new_name.find('/') != std::string::npos)
-    return usage("NEWNAME is a name, not a path: mv renames an entry within its catalogue");
   std::string why;
   const auto name = disk_name_from_utf8(a.new_name, why);
   if (!name) {
