@@ -18,6 +18,10 @@ struct Result {
 // Runs the built odi with `args` (stdin empty, stdout and stderr captured).
 Result run_odi(const std::vector<std::string>& args);
 
+// What a shell command prints, run in tests/cpm: cpmtools finds its disk definitions ("specmx")
+// only in the current folder.
+std::string cpmtools(const std::string& cmd);
+
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
  public:

@@ -3,7 +3,6 @@
 // byte for byte as it was.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -15,16 +14,6 @@ using namespace clitest;
 namespace {
 
 constexpr auto npos = std::string::npos;
-
-// What a command prints, run where cpmtools finds the definition "specmx".
-std::string cpmtools(const std::string& cmd) {
-  FILE* p = popen(("cd '" CPM_DISKDEFS_DIR "' && " + cmd + " 2>/dev/null").c_str(), "r");
-  std::string out;
-  char buf[4096];
-  for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  if (p) pclose(p);
-  return out;
-}
 
 class Write : public ::testing::Test {
  protected:
