@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
@@ -79,16 +80,34 @@ class Model {
       for (int u = 1; u <= 3; ++u) root_.kids["USER " + std::to_string(u) + "|"].catalogue = true;
   }
 
+  // A name as the writer is given it, keyed as the disk keeps it (CP/M: in capitals). Some are
+  // names the file system cannot hold: a control code on MX_DOS, on CP/M what cpmcp refuses.
   std::string key(const Pick& pick) const {
-    static const std::vector<std::string> mx = {"A",   "B",   "GAME", "\xC9\xC7\xD2\xC1",
-                                                "a.b", "X Y", "z",    "LONGNAME"};
-    static const std::vector<std::string> cp = {"A", "B", "GAME", "X1", "LONGNAME"};
-    static const std::vector<std::string> ext = {"", "COM", "TXT", "\xC4\xC1", "1"};
+    static const std::vector<std::string> mx = {
+        "A",        "B",    "GAME", "\xC9\xC7\xD2\xC1", "a.b", "X Y",  "z",
+        "LONGNAME", "CP/M", "P+Q",  "$:\xF0",           " Z",  "A\x01"};
+    static const std::vector<std::string> cp = {"A",   "B",   "GAME",  "X1",  "LONGNAME",
+                                                "p+q", "$$$", "A/B C", "a<b", " Z"};
+    static const std::vector<std::string> ext = {"", "COM", "TXT", "$+", "\xC4\xC1", "1:"};
     const auto& names = cpm() ? cp : mx;
-    return names[pick(static_cast<unsigned>(names.size()))] + "|" + ext[pick(cpm() ? 3U : 5U)];
+    std::string k =
+        names[pick(static_cast<unsigned>(names.size()))] + "|" + ext[pick(cpm() ? 4U : 6U)];
+    for (char& c : k)
+      if (cpm() && c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
+    return k;
   }
   static std::string name8(const std::string& k) { return k.substr(0, k.find('|')); }
   static std::string ext3(const std::string& k) { return k.substr(k.find('|') + 1); }
+  // Whether the file system holds the name: MX_DOS bytes 20h..FEh; CP/M what cpmcp takes, no
+  // blank first, 20h..7Eh, none of < > . , ; : = ? * [ ].
+  bool valid(const std::string& k) const {
+    for (const char ch : name8(k) + ext3(k)) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (c < 0x20 || c == 0xFF || (cpm() && (c > 0x7E || std::strchr("<>.,;:=?*[]", c))))
+        return false;
+    }
+    return !cpm() || name8(k)[0] != ' ';
+  }
 
   Node& node(const Path& p) {
     Node* n = &root_;
@@ -157,7 +176,7 @@ class Model {
              capacity(entries) - room(root_, entries) + (taken ? room(old->second, entries) : 0);
     };
     const size_t count = listed_count(cat) - (taken ? 1 : 0);
-    want = (!taken || (replace && !old->second.catalogue)) && fits(false) &&
+    want = valid(k) && (!taken || (replace && !old->second.catalogue)) && fits(false) &&
            (!cpm() || fits(true)) &&
            (cpm() || (f.start + len <= 65536 && count < (at.empty() ? 32U : 31U)));
 
@@ -176,7 +195,8 @@ class Model {
     what = "mkdir " + join(at) + "/" + k;
     Node& cat = node(at);
     want = cpm() ? at.empty() && k.rfind("USER ", 0) == 0
-                 : cat.kids.count(k) == 0 && listed_count(cat) < (at.empty() ? 32U : 31U) &&
+                 : valid(k) && cat.kids.count(k) == 0 &&
+                       listed_count(cat) < (at.empty() ? 32U : 31U) &&
                        room(root_, false) < capacity(false) && at.size() < 10;
     const auto where = stack_for(at);
     if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
@@ -199,7 +219,7 @@ class Model {
     Node& cat = node(p);
     const Node& n = cat.kids.at(k);
     const auto other = cat.kids.find(to);
-    want = rename ? !(cpm() && n.catalogue) &&
+    want = rename ? valid(to) && !(cpm() && n.catalogue) &&
                         (to == k || other == cat.kids.end() || !listed(other->second))
                   : recursive || !n.catalogue || (!cpm() && n.kids.empty());
     const auto where = stack_for(p, k);
@@ -259,9 +279,11 @@ class Model {
     for (size_t i = 0; i < list.size(); ++i) {
       const odi::Entry& e = list[i];
       if (e.is_catalogue() && e.inner == pos && e.user < 0) continue;
-      const std::string_view f = e.rec.name_field();
-      out[std::string(odi::trim_spaces(f.substr(0, 8))) + "|" +
-          std::string(odi::trim_spaces(f.substr(9, 3)))] = {e, static_cast<int>(i)};
+      const std::string_view f = e.rec.name_field();  // trailing blanks are padding
+      const auto trim = [](std::string_view v) {
+        return std::string(v.substr(0, v.find_last_not_of(' ') + 1));
+      };
+      out[trim(f.substr(0, 8)) + "|" + trim(f.substr(9, 3))] = {e, static_cast<int>(i)};
     }
     return out;
   }

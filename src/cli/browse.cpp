@@ -129,6 +129,8 @@ int cmd_ls(const LsArgs& a) {
       e["row"] = v.row;
       e["text"] = row_text(v.entry);
       e["name"] = entry_name(rec);
+      e["disk_name"] = exact_name(rec);
+      e["disk_ext"] = exact_ext(rec);
       e["kind"] = kind_text(rec);
       e["size_kb"] = rec.size_kb();
       if (v.entry.is_file()) e["bytes"] = v.entry.bytes;

@@ -73,10 +73,16 @@ struct Found {
   int row = -1;          // its row in that catalogue
   std::vector<std::string> path;  // components from the root, as entry_name gives them
   std::string ref;                // the same as row numbers: "#3/#0"; empty at the root
+  std::string exact;  // the same as exact names ("CP\/M/P+Q.DAT"): finds it again after a change
 };
 
-// Finds ENTRY ("/"-separated; each component a name as entry_name or entry_short_name gives it,
-// or #N for row N). Inner components must be catalogues. On failure, an error text.
+// Finds ENTRY ("/"-separated; "\/" stands for a "/" inside a name and "\\" for a backslash).
+// Each component is, in this order of precedence: #N for row N; the exact name, NAME.EXT or NAME
+// as `ls --json` gives disk_name and disk_ext ("CP\/M", "P+Q.DAT"); the name as the list shows it,
+// entry_name or entry_short_name ("CP_M", "TEST     TXT", "TEST.TXT"); then the same two ignoring
+// the case of Latin letters, exact names first. Among equals the first row wins, so "CP_M" finds
+// a catalogue named so though "CP/M", shown "CP_M", stands before it. Inner components must be
+// catalogues. On failure, an error text.
 std::optional<Found> find_entry(const FileSystem& disk, std::string_view entry, std::string& error);
 // Finds CATPATH: every component a catalogue. An empty path is the root. With `unlisted`, also
 // a catalogue that no row shows yet (CP/M: "USER 5" with no files), for writing into it.
@@ -84,8 +90,13 @@ std::optional<Found> find_catalogue(const FileSystem& disk, std::string_view cat
                                     std::string& error, bool unlisted = false);
 // Finds ENTRY whatever its kind (rm, mv): `stack` is the catalogue that holds it.
 std::optional<Found> find_any(const FileSystem& disk, std::string_view entry, std::string& error);
-// The components of a "/"-separated path; empty ones (a leading, doubled or trailing "/") dropped.
+// The components of a "/"-separated path, split at each "/" that no backslash escapes, "\/" and
+// "\\" in a component read as "/" and "\" (a backslash before anything else stays itself);
+// empty components (a leading, doubled or trailing "/") dropped.
 std::vector<std::string> split_path(std::string_view p);
+// A name as a component of such a path: "/" and "\" escaped. Joined by "/", split_path gives
+// the names back.
+std::string escape_name(std::string_view name);
 
 // Visits every record of the catalogue `stack` shows and, when `recursive`, of its sub-catalogues
 // in the order a person reads a listing: each record, and right after a catalogue record its

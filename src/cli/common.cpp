@@ -83,22 +83,33 @@ bool ascii_iequal(std::string_view a, std::string_view b) {
 
 namespace {
 
-// The row of `recs` that `component` names, or -1. An exact name wins over one that matches only
-// when the Latin letter case is ignored; among equals the first row wins.
+// NAME.EXT of the exact name and extension, or NAME without an extension.
+std::string exact_entry_name(const Record& rec) {
+  const std::string ext = exact_ext(rec);
+  return ext.empty() ? exact_name(rec) : exact_name(rec) + "." + ext;
+}
+
+// The row of `recs` that `component` names, or -1, by the precedence find_entry tells.
 int match_row(const std::vector<Entry>& recs, const std::string& component) {
   if (component.size() > 1 && component[0] == '#' &&
       component.find_first_not_of("0123456789", 1) == std::string::npos && component.size() < 9) {
     const int n = std::stoi(component.substr(1));
     return n < static_cast<int>(recs.size()) ? n : -1;
   }
-  for (int pass = 0; pass < 2; ++pass) {
-    for (size_t i = 0; i < recs.size(); ++i) {
-      const std::string full = entry_name(recs[i].rec);
-      const std::string brief = entry_short_name(recs[i].rec);
-      const bool hit = pass == 0
-                           ? (full == component || brief == component)
-                           : (ascii_iequal(full, component) || ascii_iequal(brief, component));
-      if (hit) return static_cast<int>(i);
+  struct Names {
+    std::string exact, full, brief;
+  };
+  std::vector<Names> names;
+  names.reserve(recs.size());
+  for (const Entry& e : recs)
+    names.push_back({exact_entry_name(e.rec), entry_name(e.rec), entry_short_name(e.rec)});
+  for (int pass = 0; pass < 4; ++pass) {
+    const auto same = [&](const std::string& s) {
+      return pass < 2 ? s == component : ascii_iequal(s, component);
+    };
+    for (size_t i = 0; i < names.size(); ++i) {
+      const Names& n = names[i];
+      if (pass % 2 == 0 ? same(n.exact) : same(n.full) || same(n.brief)) return static_cast<int>(i);
     }
   }
   return -1;
@@ -117,7 +128,7 @@ std::optional<Found> follow(const FileSystem& disk, const std::vector<std::strin
     const std::vector<Entry> rows = disk.list(here);
     const int row = match_row(rows, parts[i]);
     std::string sofar;
-    for (size_t j = 0; j <= i; ++j) sofar += (j ? "/" : "") + parts[j];
+    for (size_t j = 0; j <= i; ++j) sofar += (j ? "/" : "") + escape_name(parts[j]);
     const bool last = i + 1 == parts.size();
     if (row < 0) {
       const auto hidden = unlisted && (!last || want == Want::Catalogue)
@@ -129,11 +140,13 @@ std::optional<Found> follow(const FileSystem& disk, const std::vector<std::strin
       }
       f.path.push_back(parts[i]);
       f.ref += (i ? "/#" : "#") + std::to_string(rows.size());
+      f.exact += (i ? "/" : "") + escape_name(parts[i]);
       continue;
     }
     const Entry& e = rows[static_cast<size_t>(row)];
     f.path.push_back(entry_name(e.rec));
     f.ref += (i ? "/#" : "#") + std::to_string(row);
+    f.exact += (i ? "/" : "") + escape_name(exact_entry_name(e.rec));
     if (last && want != Want::Catalogue) {
       if (want == Want::File && !e.is_file()) {
         error = sofar + " is not a file (" + kind_text(e.rec) + ")";
@@ -162,16 +175,26 @@ std::optional<Found> follow(const FileSystem& disk, const std::vector<std::strin
 }  // namespace
 
 std::vector<std::string> split_path(std::string_view p) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= p.size()) {
-    const size_t slash = p.find('/', start);
-    const size_t end = slash == std::string_view::npos ? p.size() : slash;
-    if (end > start) parts.emplace_back(p.substr(start, end - start));
-    if (slash == std::string_view::npos) break;
-    start = slash + 1;
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (p[i] == '/') {
+      if (!parts.back().empty()) parts.emplace_back();
+      continue;
+    }
+    if (p[i] == '\\' && i + 1 < p.size() && (p[i + 1] == '/' || p[i + 1] == '\\')) ++i;
+    parts.back() += p[i];
   }
+  if (parts.back().empty()) parts.pop_back();
   return parts;
+}
+
+std::string escape_name(std::string_view name) {
+  std::string s;
+  for (const char c : name) {
+    if (c == '/' || c == '\\') s += '\\';
+    s += c;
+  }
+  return s;
 }
 
 std::optional<Found> find_entry(const FileSystem& disk, std::string_view entry,

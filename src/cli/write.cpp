@@ -311,7 +311,7 @@ int cmd_put(const PutArgs& a) {
     // Each put may move rows (lists are kept sorted): the catalogue is found again every time.
     const auto where = find_catalogue(edit.disk(), catpath, error, true);
     if (!where) return edit.fail(kExitNotFound, error);
-    catpath = join_path(where->path);
+    catpath = where->exact;
     if (const int rc = edit.apply([&](const DiskWriter& w, std::string& bytes) {
           return w.put_file(bytes, where->stack, f, a.force);
         });
@@ -334,8 +334,9 @@ int cmd_mkdir(const MkdirArgs& a) {
   }
   Edit edit;
   if (const int rc = edit.open(a.image, a.wait); rc != kExitOk) return rc;
-  const auto where =
-      find_catalogue(edit.disk(), join_path({parts.begin(), parts.end() - 1}), why, true);
+  std::string parent;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) parent += escape_name(parts[i]) + "/";
+  const auto where = find_catalogue(edit.disk(), parent, why, true);
   if (!where) return edit.fail(kExitNotFound, why);
   if (const int rc = edit.apply([&](const DiskWriter& w, std::string& bytes) {
         return w.make_catalogue(bytes, where->stack, name->name8, name->ext3, *date);
@@ -357,7 +358,7 @@ int cmd_rm(const RmArgs& a) {
   for (const std::string& e : a.entries) {
     const auto found = find_any(edit.disk(), e, error);
     if (!found) return edit.fail(kExitNotFound, error);
-    paths.push_back(join_path(found->path));
+    paths.push_back(found->exact);
   }
   for (const std::string& path : paths) {
     const auto found = find_any(edit.disk(), path, error);
@@ -372,8 +373,6 @@ int cmd_rm(const RmArgs& a) {
 }
 
 int cmd_mv(const MvArgs& a) {
-  if (a.new_name.find('/') != std::string::npos)
-    return usage("NEWNAME is a name, not a path: mv renames an entry within its catalogue");
   std::string why;
   const auto name = disk_name_from_utf8(a.new_name, why);
   if (!name) {

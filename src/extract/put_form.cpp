@@ -5,9 +5,6 @@
 
 #include "extract/recode.h"
 #include "image/catalogue.h"
-#include "image/record.h"
-#include "state/cp1251.h"
-#include "state/koi.h"
 
 namespace odi {
 namespace {
@@ -19,21 +16,6 @@ std::string hex2(unsigned v) {
 
 bool fits(const DiskName& n) {
   return !n.name8.empty() && n.name8.size() <= 8 && n.ext3.size() <= 3;
-}
-
-Record record_named(const DiskName& n) {
-  Record r = Record::blank();
-  std::copy(n.name8.begin(), n.name8.end(), r.b.begin() + 3);
-  std::copy(n.ext3.begin(), n.ext3.end(), r.b.begin() + 12);
-  return r;
-}
-
-// Does the entry named `n` list back as `utf8`, in either of the forms ENTRY paths take?
-bool lists_as(const DiskName& n, std::string_view utf8) {
-  const Record r = record_named(n);
-  if (entry_name(r) == utf8) return true;
-  const std::string brief = entry_short_name(r);
-  return brief == utf8 || (n.ext3.empty() && brief + "." == utf8);
 }
 
 std::string_view strip_prefix(std::string_view s, std::string_view prefix, bool& ok) {
@@ -74,37 +56,18 @@ std::array<int, 256> recoding_backwards(const ByteMap& m) {
 
 }  // namespace
 
-std::optional<std::string> koi8_from_utf8(std::string_view utf8) {
-  static const auto back = [] {
-    std::array<int, 256> b{};
-    b.fill(-1);
-    for (int c = 0; c < 0x80; ++c) b[static_cast<size_t>(c)] = c;
-    // Entry 63 (code FFh) is CR, not a letter: CR stays the ASCII byte.
-    for (size_t i = 0; i + 1 < KOI_WIN.size(); ++i) b[KOI_WIN[i]] = static_cast<int>(0xC0 + i);
-    return b;
-  }();
-  std::string cp = utf8_to_cp1251(utf8);
-  if (cp1251_to_utf8(cp) != utf8) return std::nullopt;
-  for (char& c : cp) {
-    const int k = back[static_cast<unsigned char>(c)];
-    if (k < 0) return std::nullopt;
-    c = static_cast<char>(k);
-  }
-  return cp;
-}
-
 std::optional<DiskName> disk_name_from_utf8(std::string_view utf8, std::string& why) {
   const std::string quoted = "\"" + std::string(utf8) + "\"";
   if (utf8.empty()) {
     why = "empty name";
     return std::nullopt;
   }
-  const auto koi = koi8_from_utf8(utf8);
-  if (!koi) {
-    why = quoted + " holds a character with no KOI-8 code";
+  const auto bytes = exact_bytes(utf8);
+  if (!bytes) {
+    why = quoted + " holds a character that no byte of a disk name reads back as";
     return std::nullopt;
   }
-  const std::string& k = *koi;
+  const std::string& k = *bytes;
   std::vector<DiskName> tries;
   if (k.back() == '.') {
     tries.push_back({k.substr(0, k.size() - 1), ""});
@@ -112,18 +75,14 @@ std::optional<DiskName> disk_name_from_utf8(std::string_view utf8, std::string& 
     tries.push_back({k.substr(0, dot), k.substr(dot + 1)});
   }
   tries.push_back({k, ""});
-  if (k.size() >= 10 && k.size() <= 12 && k[8] == ' ')
-    tries.push_back({std::string(trim_spaces(std::string_view(k).substr(0, 8))), k.substr(9)});
-  const DiskName* fitting = nullptr;
-  for (const DiskName& t : tries) {
-    if (!fits(t)) continue;
-    if (lists_as(t, utf8)) return t;
-    if (fitting == nullptr) fitting = &t;
+  if (k.size() >= 10 && k.size() <= 12 && k[8] == ' ') {
+    std::string field = k.substr(0, 8);
+    field.erase(field.find_last_not_of(' ') + 1);  // the padding; leading blanks are the name's
+    tries.push_back({field, k.substr(9)});
   }
-  if (fitting != nullptr)
-    why = quoted + " would list as \"" + entry_short_name(record_named(*fitting)) + "\"";
-  else
-    why = quoted + " does not fit a name of 8 characters and an extension of 3";
+  for (const DiskName& t : tries)
+    if (fits(t)) return t;
+  why = quoted + " does not fit a name of 8 characters and an extension of 3";
   return std::nullopt;
 }
 

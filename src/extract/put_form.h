@@ -1,6 +1,6 @@
-// The way back from the PC to the disk, for `odi put`, `mkdir`, `mv` and `new`: names in the
-// KOI-8 the disk keeps, and the copy forms (rks, txt) undone. Each is the reverse of what the
-// listing and the copy do, and refuses what would not come back the same way.
+// The way back from the PC to the disk, for `odi put`, `mkdir`, `mv` and `new`: names as the
+// bytes the disk keeps, and the copy forms (rks, txt) undone. Each is the reverse of what the
+// listing (its exact names) and the copy do, and refuses what would not come back the same way.
 #pragma once
 
 #include <cstdint>
@@ -12,23 +12,19 @@
 
 namespace odi {
 
-// UTF-8 text as KOI-8 bytes, one per character: ASCII as it is, Cyrillic letters through the
-// KOI_WIN table read backwards. Nothing when a character has no KOI-8 code (Ъ, Ё, anything
-// outside CP1251) or the text is not UTF-8.
-std::optional<std::string> koi8_from_utf8(std::string_view utf8);
-
-// A disk name: up to 8 name bytes and up to 3 extension bytes (KOI-8, no padding).
+// A disk name: up to 8 name bytes and up to 3 extension bytes (no padding).
 struct DiskName {
   std::string name8;
   std::string ext3;
 };
 
-// The disk name for `utf8`, read the way ENTRY paths are: NAME.EXT split at the last dot
-// ("Almaz_2..EXE"), a trailing dot meaning no extension ("РП.COPY2."), a dotted name of 8
-// characters at most as a whole ("РП.COPY2"), or the name field as the list shows it, inner
-// spaces kept ("TEST     TXT"). Letter case is kept. The result must list back as `utf8`: a
-// character the listing would show otherwise (":" becomes "~"), leading or trailing blanks and
-// names that do not fit 8 + 3 are refused, with the reason in `why`.
+// The disk name for `utf8`, an exact name as `odi ls --json` gives it (disk_name, disk_ext; the
+// bytes through exact_bytes): NAME.EXT split at the last dot ("Almaz_2..EXE" is "Almaz_2." and
+// "EXE"), a trailing dot meaning no extension ("РП.COPY2."), a dotted name of 8 bytes at most
+// taken whole when the split does not fit ("РП.COPY2"), or the name field as the list shows it,
+// inner spaces kept ("TEST     TXT"). Letter case is kept. Nothing, with the reason in `why`, for
+// an empty name, a character that no disk byte reads back as, or a name that fits 8 + 3 none of
+// these ways. Which bytes a name may hold, each file system's writer decides.
 std::optional<DiskName> disk_name_from_utf8(std::string_view utf8, std::string& why);
 
 // What an rks file (`odi cat --type rks`) holds: the load address, the body, the stored checksum.

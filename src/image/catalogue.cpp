@@ -78,6 +78,43 @@ std::string entry_short_name(const Record& rec) {
   return out;
 }
 
+std::string exact_text(std::string_view bytes) {
+  while (!bytes.empty() && bytes.back() == ' ') bytes.remove_suffix(1);
+  std::string cp(bytes);
+  for (char& c : cp) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0xC0) c = static_cast<char>(KOI_WIN[b - 0xC0U]);
+  }
+  return cp1251_to_utf8(cp);
+}
+
+std::string exact_name(const Record& rec) {
+  return exact_text(rec.name8());
+}
+
+std::string exact_ext(const Record& rec) {
+  return exact_text(rec.name_field().substr(9));
+}
+
+std::optional<std::string> exact_bytes(std::string_view utf8) {
+  static const auto back = [] {
+    std::array<int, 256> b{};
+    b.fill(-1);
+    for (int c = 0; c < 0xC0; ++c) b[static_cast<size_t>(c)] = c;
+    // Entry 63 (code FFh) is CR, not a letter: CR stays 0Dh, and Ъ has no code.
+    for (size_t i = 0; i + 1 < KOI_WIN.size(); ++i) b[KOI_WIN[i]] = static_cast<int>(0xC0 + i);
+    return b;
+  }();
+  std::string cp = utf8_to_cp1251(utf8);
+  if (cp1251_to_utf8(cp) != utf8) return std::nullopt;
+  for (char& c : cp) {
+    const int k = back[static_cast<unsigned char>(c)];
+    if (k < 0) return std::nullopt;
+    c = static_cast<char>(k);
+  }
+  return cp;
+}
+
 std::string list_row(const Record& rec) {
   return NAM_WIN(rec.name_field()) + " " + std::to_string(rec.size_kb()) + "K";
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,19 @@ std::string pc_folder_name(std::string_view name);
 //   NAME.EXT, the trimmed name and the trimmed extension ("TEST.TXT"; just "NAME" without one).
 std::string entry_name(const Record& rec);
 std::string entry_short_name(const Record& rec);
+
+// The name (8 bytes) and the extension (3) exactly as the disk holds them, in UTF-8, trailing
+// blanks (the padding) trimmed: KOI-8 letters through KOI_WIN, every other byte the CP1251
+// character of that code. Nothing is replaced as the list replaces it ("CP/M", "$$$.SUB" and
+// control codes stay), so each byte but FFh (CR, as 0Dh reads) comes back through exact_bytes.
+std::string exact_text(std::string_view bytes);
+std::string exact_name(const Record& rec);
+std::string exact_ext(const Record& rec);
+// The way back: the disk bytes of an exact name, one a character (CP1251 letters through KOI_WIN
+// backwards, every other CP1251 character its own code). Nothing when a character has none (Ъ,
+// anything outside CP1251) or the text is not UTF-8. Which bytes a name may hold is the business
+// of each file system's writer.
+std::optional<std::string> exact_bytes(std::string_view utf8);
 
 // KAT_LOAD, the reading half: the records of the catalogue sector at `pos` (may be any value).
 std::vector<Record> read_catalogue(const Image& img, std::int64_t pos);

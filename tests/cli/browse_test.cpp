@@ -72,9 +72,9 @@ TEST_F(Browse, LsRecursiveStopsOnItsPathAndAtLevelTen) {
             (std::vector<std::string>{"README   TXT", "ИГРЫ", "ИГРЫ/TETRIS   COM", "ИГРЫ/OLD",
                                       "ИГРЫ/OLD/DEEP     TXT", "ИГРЫ/OLD/ИГРЫ", "BIN2     DAT"}));
   EXPECT_EQ(j[2], nlohmann::json::parse(R"({"path": "ИГРЫ/TETRIS   COM", "ref": "#1/#0", "row": 0,
-      "text": "TETRIS   COM 3K", "name": "TETRIS   COM", "kind": "file", "size_kb": 3,
-      "bytes": 2500, "date": "03.10.93", "first_sector": 6, "first_track": 1, "start": 36864, "end": 39363,
-      "checksum": 54870, "checksum_ok": true})"));
+      "text": "TETRIS   COM 3K", "name": "TETRIS   COM", "disk_name": "TETRIS", "disk_ext": "COM",
+      "kind": "file", "size_kb": 3, "bytes": 2500, "date": "03.10.93", "first_sector": 6,
+      "first_track": 1, "start": 36864, "end": 39363, "checksum": 54870, "checksum_ok": true})"));
   EXPECT_EQ(j[1]["kind"], "catalogue");
   EXPECT_TRUE(j[1]["checksum_ok"].is_null());
   // Levels 1..10 are entered and listed; the record of level 11 shows in level 10, unopened.

@@ -5,12 +5,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
 namespace clitest {
 
 using namespace odibuild;
+
+std::string cpmtools(const std::string& cmd) {
+  FILE* p = popen(("cd '" CPM_DISKDEFS_DIR "' && " + cmd + " 2>/dev/null").c_str(), "r");
+  std::string out;
+  char buf[4096];
+  for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  if (p) pclose(p);
+  return out;
+}
 
 Running start_odi(const std::vector<std::string>& args, int stdin_fd) {
   Running r;

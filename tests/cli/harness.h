@@ -20,6 +20,10 @@ struct Result {
   long peak_kb = 0;  // the most memory the process held
 };
 
+// What a shell command prints, run in tests/cpm: cpmtools finds its disk definitions ("specmx")
+// only in the current folder.
+std::string cpmtools(const std::string& cmd);
+
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
  public:

@@ -2,8 +2,6 @@
 // damage the check finds, and the reader against cpmtools.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "builder/cpmbuild.h"
 #include "cli/harness.h"
 #include "extract/copy_buf.h"
@@ -11,6 +9,7 @@
 #include "image/fs.h"
 
 using namespace odibuild;
+using clitest::cpmtools;
 using clitest::run_odi;
 using clitest::TempDir;
 
@@ -34,16 +33,6 @@ std::vector<std::string> kinds(const std::vector<odi::Problem>& ps) {
   std::vector<std::string> k;
   for (const auto& p : ps) k.push_back(p.path + ": " + p.kind);
   return k;
-}
-
-// cpmtools finds its disk definitions only in the current folder.
-std::string sh(const std::string& cmd) {
-  FILE* p = popen(("cd '" CPM_DISKDEFS_DIR "' && " + cmd + " 2>/dev/null").c_str(), "r");
-  std::string out;
-  char buf[4096];
-  for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  if (p) pclose(p);
-  return out;
 }
 
 }  // namespace
@@ -156,7 +145,7 @@ TEST(CpmCheck, Damage) {
 // cpmtools writing is in tests/write): cpmtools lists the files odi lists, and cpmcp copies out
 // what odi cat --type bin does.
 TEST(CpmRead, AgreesWithCpmtools) {
-  if (sh("command -v cpmls cpmcp").empty()) GTEST_SKIP() << "cpmtools not on PATH";
+  if (cpmtools("command -v cpmls cpmcp").empty()) GTEST_SKIP() << "cpmtools not on PATH";
   TempDir t;
   CpmDiskBuilder d;
   d.addDeletedEntry("GONE", "BAK", pattern(5000));
@@ -165,13 +154,13 @@ TEST(CpmRead, AgreesWithCpmtools) {
   d.addFile(15, "S", "COM", pattern(700), {.system = true});
   const std::string img = (t / "c.odi").string(), out = (t / "out").string();
   d.writeTo(img);
-  EXPECT_EQ(sh("cpmls -f specmx " + img), "0:\nhello.txt\n\n4:\nbig.dat\n\n15:\ns.com\n");
+  EXPECT_EQ(cpmtools("cpmls -f specmx " + img), "0:\nhello.txt\n\n4:\nbig.dat\n\n15:\ns.com\n");
   EXPECT_EQ(run_odi({"ls", "-R", img}).out.find("GONE"), std::string::npos);
   for (const auto& [theirs, ours] :
        std::vector<std::pair<std::string, std::string>>{{"0:hello.txt", "HELLO.TXT"},
                                                         {"4:big.dat", "USER 4/BIG.DAT"},
                                                         {"15:s.com", "USER 15/S.COM"}}) {
-    sh("rm -f " + out + "; cpmcp -f specmx " + img + " " + theirs + " " + out);
+    cpmtools("rm -f " + out + "; cpmcp -f specmx " + img + " " + theirs + " " + out);
     EXPECT_EQ(run_odi({"cat", "--type", "bin", img, ours}).out, clitest::slurp(out)) << ours;
   }
 }

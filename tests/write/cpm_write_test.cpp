@@ -130,7 +130,7 @@ TEST(CpmWrite, FullDirectoryAndFullDisk) {
 }
 
 // Names in capitals whatever case they come in; a replaced file's blocks are free for the new
-// one; the bytes CP/M's own programs cannot name are refused.
+// one; what cpmcp refuses is refused, what it takes is taken.
 TEST(CpmWrite, NamesReplacedAndRefused) {
   std::string img = fresh();
   ASSERT_TRUE(put(img, 0, file("hello", 5000, "txt")));
@@ -138,13 +138,15 @@ TEST(CpmWrite, NamesReplacedAndRefused) {
   EXPECT_EQ(files(img, 0).at("HELLO.TXT"), body(3000, 9));
   EXPECT_EQ(dir_entry(img, 0).substr(16, 4), std::string("\x02\0\x03\0", 4));
   for (const char* n8 :
-       {"", "NINECHARS", "A B", "A.B", "A_B", "A\x7F", "\xF0\xD2\xC9", "A\t", "(X)"}) {
+       {"", "NINECHARS", " AB", "A.B", "A,B", "A\x7F", "\xF0\xD2\xC9", "A\t", "A<B"}) {
     EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file(n8, 1), false));
     EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 0, n8, ""));
   }
   EXPECT_REFUSED(img, 1, kWriter.put_file(img, user(0), file("A", 1, "TEXT"), false));
   EXPECT_REFUSED(img, 1, kWriter.rename_entry(img, user(0), 0, "A", "T*"));
   ASSERT_TRUE(put(img, 0, file("$$$-1!#", 1, "{~}")));  // CP/M takes these
+  ASSERT_TRUE(put(img, 0, file("a b_%|+", 1, "(/\\")));
+  EXPECT_EQ(files(img, 0).count("A B_%|+.(/\\"), 1U);
 }
 
 // Rename and remove go through every extent of a file; user areas and their limits are the

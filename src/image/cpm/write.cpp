@@ -17,9 +17,9 @@ constexpr int kRecord = 128;        // CP/M counts files in records of 128 bytes
 constexpr unsigned char kTail = 0;  // the rest of a file's last block, as cpmtools leaves it
 constexpr unsigned char kJump = 0xC3;
 constexpr std::int64_t kHeadEnd = kDpbOffset + 15;  // jump, zeros, the parameter block
-// Bytes CP/M's own programs cannot name: the CCP's and PIP's delimiters and wildcards, and those
-// CP/M Plus forbids besides (cpmtools refuses only the first eleven).
-constexpr std::string_view kForbidden = "<>.,;:=?*[]_%|()/\\";
+// Bytes a name cannot hold: the CCP's and PIP's delimiters and wildcards, which cpmcp refuses
+// too ("$$$.SUB", "RAM2+.COM", "A/B" and inner blanks are names CP/M disks hold).
+constexpr std::string_view kForbidden = "<>.,;:=?*[]";
 
 WriteResult refused(std::string m) {
   return {kRefused, std::move(m), -1};
@@ -28,6 +28,11 @@ WriteResult refused(std::string m) {
 void set_word(std::string& s, std::int64_t at, int v) {
   s[static_cast<size_t>(at)] = static_cast<char>(v & 0xFF);
   s[static_cast<size_t>(at) + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+std::string hex2(unsigned v) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return {kDigits[(v >> 4) & 0xF], kDigits[v & 0xF]};
 }
 
 std::string_view trim_right(std::string_view s) {
@@ -255,14 +260,21 @@ std::optional<std::string> name_bytes(std::string_view name8, std::string_view e
     why = "name too long: at most 8 bytes and a type of 3";
     return std::nullopt;
   }
+  if (name8.front() == ' ') {
+    why = "a CP/M name cannot start with a blank";
+    return std::nullopt;
+  }
   for (const char ch : std::string(name8) + std::string(ext3)) {
     const auto c = static_cast<unsigned char>(ch);
     if (c >= 0x80) {
-      why = "CP/M names hold 7-bit bytes only (their high bits are attributes): no Cyrillic";
+      why = "byte " + hex2(c) +
+            "h: CP/M names hold 7-bit bytes only (their high bits are attributes): no Cyrillic";
       return std::nullopt;
     }
-    if (c <= 0x20 || c == 0x7F) {
-      why = "a CP/M name holds no spaces or control bytes";
+    // DEL too, which cpmcp would take: a directory is known by printable names where no
+    // parameter block says where it is.
+    if (c < 0x20 || c == 0x7F) {
+      why = "byte " + hex2(c) + "h: a CP/M name holds no control bytes";
       return std::nullopt;
     }
     if (kForbidden.find(ch) != std::string_view::npos) {

@@ -21,7 +21,8 @@ WriteResult new_disk(std::string& image);
 
 // The 11 name bytes a directory entry stores for `name8`, `ext3` (trailing spaces are padding),
 // lower-case Latin letters made capitals as the CCP and cpmtools make them; nothing, with the
-// reason in `why`, for a name CP/M cannot hold or a CCP cannot type.
+// reason in `why`, for a name cpmcp would not write either: a blank first, a byte outside
+// 20h..7Eh, or one of < > . , ; : = ? * [ ].
 std::optional<std::string> name_bytes(std::string_view name8, std::string_view ext3,
                                       std::string& why);
 

@@ -9,7 +9,6 @@
 #include "image/chain.h"
 #include "image/mxdos/mxdos.h"
 #include "image/record.h"
-#include "state/cp1251.h"
 
 namespace odi::mxdos {
 namespace {
@@ -39,16 +38,17 @@ std::string hex4(unsigned v) {
   return s;
 }
 
-// An entry's name for a message: as the listings show it, in UTF-8.
+// An entry's name for a message: its exact name, NAME.EXT, in UTF-8.
 std::string shown(std::string_view field) {
-  std::string_view name = field.substr(0, 8);
-  std::string_view ext = field.substr(9, 3);
-  std::string s = cp1251_to_utf8(NAM_WIN(trim_spaces(name)));
-  if (!trim_spaces(ext).empty()) s += "." + cp1251_to_utf8(NAM_WIN(trim_spaces(ext)));
+  std::string s = exact_text(field.substr(0, 8));
+  const std::string ext = exact_text(field.substr(9, 3));
+  if (!ext.empty()) s += "." + ext;
   return s;
 }
 
-// The 12-byte name field as the disk stores it: name, space, extension, space padded.
+// The 12-byte name field as the disk stores it: name, space, extension, space padded. MX_DOS
+// keeps in a name whatever bytes it was given ("CP/M", "P+Q", lower case, KOI-8 letters); only
+// control codes have no place there, nor FFh, which reads back as the machine's line end, CR.
 std::optional<std::string> name_field(std::string_view name8, std::string_view ext3,
                                       std::string& why) {
   if (name8.size() > 8 || ext3.size() > 3) {
@@ -58,6 +58,13 @@ std::optional<std::string> name_field(std::string_view name8, std::string_view e
   if (trim_spaces(name8).empty()) {
     why = "empty name";
     return std::nullopt;
+  }
+  for (const char ch : std::string(name8) + std::string(ext3)) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0xFF) {
+      why = "byte " + hex4(c).substr(2) + "h cannot stand in an MX_DOS name (bytes 20h..FEh)";
+      return std::nullopt;
+    }
   }
   std::string f(12, ' ');
   f.replace(0, name8.size(), name8);
