@@ -6,7 +6,7 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libcli11-dev nlohmann-json3-dev
       libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth fonts-liberation
       fonts-dejavu-core clang-format clang-tidy cpmtools dpkg-dev lintian groff-base
-      appstream bash-completion)
+      appstream bash-completion libfuse3-dev fuse3)
 if [[ "${1:-}" == "--fuzz" ]]; then
   pkgs+=(clang-14 libclang-rt-14-dev)
 fi

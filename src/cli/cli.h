@@ -84,6 +84,10 @@ struct Found {
 // a catalogue named so though "CP/M", shown "CP_M", stands before it. Inner components must be
 // catalogues. On failure, an error text.
 std::optional<Found> find_entry(const FileSystem& disk, std::string_view entry, std::string& error);
+// NAME.EXT of the exact name and extension, or NAME without an extension.
+std::string exact_entry_name(const Record& rec);
+// The row of `recs` that one path component names (unescaped), or -1, by the precedence above.
+int match_row(const std::vector<Entry>& recs, const std::string& component);
 // Finds CATPATH: every component a catalogue. An empty path is the root. With `unlisted`, also
 // a catalogue that no row shows yet (CP/M: "USER 5" with no files), for writing into it.
 std::optional<Found> find_catalogue(const FileSystem& disk, std::string_view catpath,

@@ -77,6 +77,13 @@ struct MvArgs : WriteArgs {
   std::string new_name;
 };
 
+struct MountArgs : WriteArgs {
+  std::string mountpoint;
+  FormFlags form{"bin"};  // the form every file is shown in
+  bool read_only = false;
+  bool foreground = false;
+};
+
 int cmd_info(const std::string& image, bool json);
 int cmd_ls(const LsArgs& a);
 int cmd_cat(const CatArgs& a);
@@ -87,6 +94,7 @@ int cmd_put(const PutArgs& a);
 int cmd_mkdir(const MkdirArgs& a);
 int cmd_rm(const RmArgs& a);
 int cmd_mv(const MvArgs& a);
+int cmd_mount(const MountArgs& a);
 
 // Why an extraction failed, for reports (ERR_COP 1..3).
 std::string damage_text(int err_cop);

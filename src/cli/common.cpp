@@ -81,15 +81,11 @@ bool ascii_iequal(std::string_view a, std::string_view b) {
   return true;
 }
 
-namespace {
-
-// NAME.EXT of the exact name and extension, or NAME without an extension.
 std::string exact_entry_name(const Record& rec) {
   const std::string ext = exact_ext(rec);
   return ext.empty() ? exact_name(rec) : exact_name(rec) + "." + ext;
 }
 
-// The row of `recs` that `component` names, or -1, by the precedence find_entry tells.
 int match_row(const std::vector<Entry>& recs, const std::string& component) {
   if (component.size() > 1 && component[0] == '#' &&
       component.find_first_not_of("0123456789", 1) == std::string::npos && component.size() < 9) {
@@ -114,6 +110,8 @@ int match_row(const std::vector<Entry>& recs, const std::string& component) {
   }
   return -1;
 }
+
+namespace {
 
 enum class Want { File, Catalogue, Any };
 

@@ -37,6 +37,7 @@ struct Commands {
   MkdirArgs mk;
   RmArgs rm;
   MvArgs mv;
+  MountArgs mount;
   std::vector<std::pair<CLI::App*, std::function<int()>>> run;  // what each subcommand runs
 
   void add(CLI::App* cmd, std::function<int()> f) { run.emplace_back(cmd, std::move(f)); }
@@ -146,6 +147,17 @@ void add_writing_commands(CLI::App& app, Commands& c) {
   mvc->add_option("ENTRY", c.mv.entry, "Entry path")->required();
   mvc->add_option("NEWNAME", c.mv.new_name, "The new name, NAME.EXT")->required();
   c.add(mvc, [&c] { return cmd_mv(c.mv); });
+
+  auto* mtc = app.add_subcommand(
+      "mount", "Show IMAGE as a folder at MOUNTPOINT (FUSE); fusermount3 -u MOUNTPOINT ends it");
+  add_form_flags(mtc, c.mount.form);
+  mtc->add_flag("--read-only", c.mount.read_only, "Change nothing on the image");
+  mtc->add_flag("-f,--foreground", c.mount.foreground,
+                "Stay in the foreground; SIGINT or SIGTERM unmounts");
+  add_wait(mtc, c.mount);
+  mtc->add_option("IMAGE", c.mount.image, "ODI image file")->required();
+  mtc->add_option("MOUNTPOINT", c.mount.mountpoint, "An empty folder")->required();
+  c.add(mtc, [&c] { return cmd_mount(c.mount); });
 }
 
 }  // namespace

@@ -62,8 +62,8 @@ class DiskWriter {
   virtual std::int64_t largest_body(const std::string& image, bool replace) const = 0;
   // The date of the entry at `row`, where the file system keeps one (MX_DOS); elsewhere nothing
   // changes.
-  virtual WriteResult set_date(std::string& /*image*/, const CatalogueStack& /*where*/,
-                               int /*row*/, std::array<unsigned char, 3> /*date*/) const {
+  virtual WriteResult set_date(std::string& /*image*/, const CatalogueStack& /*where*/, int /*row*/,
+                               std::array<unsigned char, 3> /*date*/) const {
     return {};
   }
   // The read-only mark of the file at `row`, where the file system keeps one (CP/M); elsewhere
