@@ -9,6 +9,13 @@
 
 namespace odi::cli {
 
+DiskDate disk_date(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  const auto bcd = [](int v) { return static_cast<unsigned char>((v / 10) << 4 | (v % 10)); };
+  return {bcd(tm.tm_mday), bcd(tm.tm_mon + 1), bcd(tm.tm_year % 100)};
+}
+
 std::vector<Problem> damage(const FileSystem& disk) {
   std::vector<Problem> out;
   for (Problem& p : disk.check())

@@ -3,6 +3,8 @@
 // the replacement in one step. A refusal or a failure leaves the file byte for byte as it was.
 #pragma once
 
+#include <array>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +18,11 @@
 #include "image/write.h"
 
 namespace odi::cli {
+
+// A disk's date: BCD day, month and year.
+using DiskDate = std::array<unsigned char, 3>;
+// The local date of the moment `t` (now, by default) as the disk keeps it.
+DiskDate disk_date(std::time_t t = std::time(nullptr));
 
 // The damage `odi check` finds (its notes left out).
 std::vector<Problem> damage(const FileSystem& disk);

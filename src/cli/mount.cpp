@@ -23,8 +23,6 @@
 namespace odi::cli {
 namespace {
 
-using Date = std::array<unsigned char, 3>;
-
 // What stands for a "/" inside a disk name: no folder entry can hold the real one.
 constexpr std::string_view kSlash = "\u2215";
 // The most a file being written may grow to in memory (far past anything a disk holds).
@@ -155,7 +153,7 @@ struct OpenFile {
   std::string data;
   bool dirty = false;  // changed since it was opened or last put on the disk
   bool created = false;
-  std::optional<Date> date;
+  std::optional<DiskDate> date;
   int opens = 1;
 };
 
@@ -190,6 +188,10 @@ class Mount {
   // One change of the image under its lock: `f` makes it on the Edit and gives an errno, or 0 to
   // have it checked and written.
   int change(const std::function<int(Edit&)>& f);
+  // The same for one change by the writer on the entry at `path`.
+  int change_entry(
+      const std::string& path,
+      const std::function<WriteResult(const DiskWriter&, std::string&, const Node&)>& f);
   int put(OpenFile& f);
   int writable() const { return read_only_ ? -EROFS : 0; }
   OpenFile* pending(const std::string& path);
@@ -501,12 +503,18 @@ int lists_back(const FileSystem& disk, const CatalogueStack& where, int row,
              : EINVAL;
 }
 
-Date today_bcd() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  const auto bcd = [](int v) { return static_cast<unsigned char>((v / 10) << 4 | (v % 10)); };
-  return {bcd(tm.tm_mday), bcd(tm.tm_mon + 1), bcd(tm.tm_year % 100)};
+int Mount::change_entry(
+    const std::string& path,
+    const std::function<WriteResult(const DiskWriter&, std::string&, const Node&)>& f) {
+  return change([&](Edit& edit) {
+    int err = 0;
+    const auto n = resolve(edit.disk(), path, err);
+    if (!n) return err;
+    if (n->root || !n->listed) return 0;  // nothing on the disk to change
+    const int rc =
+        edit.apply([&](const DiskWriter& w, std::string& bytes) { return f(w, bytes, *n); });
+    return errno_of(rc, edit.message());
+  });
 }
 
 int Mount::put(OpenFile& f) {
@@ -518,7 +526,7 @@ int Mount::put(OpenFile& f) {
   NewFile nf;
   nf.name8 = dn.name8;
   nf.ext3 = dn.ext3;
-  nf.date = f.date.value_or(today_bcd());
+  nf.date = f.date.value_or(disk_date());
   std::string why;
   if (form_.rks) {
     auto parts = read_rks(f.data, why);
@@ -566,7 +574,7 @@ int Mount::mkdir(const std::string& path) {
     if (resolve(edit.disk(), path, err, listed_only) || made_.contains(path)) return EEXIST;
     WriteResult r;
     if (const int rc = edit.apply([&](const DiskWriter& w, std::string& bytes) {
-          r = w.make_catalogue(bytes, parent->inner, dn.name8, dn.ext3, today_bcd());
+          r = w.make_catalogue(bytes, parent->inner, dn.name8, dn.ext3, disk_date());
           return r;
         });
         rc != kExitOk)
@@ -679,42 +687,22 @@ int Mount::rename(const std::string& from, const std::string& to, unsigned flags
 int Mount::utimens(const std::string& path, const timespec tv[2]) {
   if (read_only_) return -EROFS;
   if (tv != nullptr && tv[1].tv_nsec == UTIME_OMIT) return 0;
-  Date date = today_bcd();
-  if (tv != nullptr && tv[1].tv_nsec != UTIME_NOW) {
-    std::tm tm{};
-    const std::time_t t = tv[1].tv_sec;
-    localtime_r(&t, &tm);
-    const auto bcd = [](int v) { return static_cast<unsigned char>((v / 10) << 4 | (v % 10)); };
-    date = {bcd(tm.tm_mday), bcd(tm.tm_mon + 1), bcd(tm.tm_year % 100)};
-  }
+  const DiskDate date =
+      disk_date(tv == nullptr || tv[1].tv_nsec == UTIME_NOW ? std::time(nullptr) : tv[1].tv_sec);
   if (OpenFile* p = pending(path)) {
     p->date = date;
     return 0;
   }
-  return -change([&](Edit& edit) {
-    int err = 0;
-    const auto n = resolve(edit.disk(), path, err);
-    if (!n) return err;
-    if (n->root || !n->listed) return 0;
-    const int rc = edit.apply([&](const DiskWriter& w, std::string& bytes) {
-      return w.set_date(bytes, n->stack, n->row, date);
-    });
-    return errno_of(rc, edit.message());
+  return -change_entry(path, [&](const DiskWriter& w, std::string& bytes, const Node& n) {
+    return w.set_date(bytes, n.stack, n.row, date);
   });
 }
 
 int Mount::chmod(const std::string& path, mode_t mode) {
   if (read_only_) return -EROFS;
   if (pending(path)) return 0;
-  return -change([&](Edit& edit) {
-    int err = 0;
-    const auto n = resolve(edit.disk(), path, err);
-    if (!n) return err;
-    if (n->root || !n->listed) return 0;
-    const int rc = edit.apply([&](const DiskWriter& w, std::string& bytes) {
-      return w.set_read_only(bytes, n->stack, n->row, (mode & 0222) == 0);
-    });
-    return errno_of(rc, edit.message());
+  return -change_entry(path, [&](const DiskWriter& w, std::string& bytes, const Node& n) {
+    return w.set_read_only(bytes, n.stack, n.row, (mode & 0222) == 0);
   });
 }
 

@@ -27,26 +27,15 @@
 namespace odi::cli {
 namespace {
 
-using Date = std::array<unsigned char, 3>;
-
 // How far the sources are read when the image cannot be looked at (the write then stops on that):
 // MX_DOS's 64 KB.
 constexpr std::int64_t kFallbackBound = std::int64_t{1} << 16;
 // What a txt form adds to the body it holds: CR LF for each CR, and the trailer.
 constexpr std::int64_t kTrailerRoom = 64;
 
-unsigned char bcd(int v) {
-  return static_cast<unsigned char>((v / 10) << 4 | (v % 10));
-}
-
 // The BCD day, month and year of DD.MM.YY, or of today when `text` is empty.
-std::optional<Date> date_of(const std::string& text) {
-  if (text.empty()) {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return Date{bcd(tm.tm_mday), bcd(tm.tm_mon + 1), bcd(tm.tm_year % 100)};
-  }
+std::optional<DiskDate> date_of(const std::string& text) {
+  if (text.empty()) return disk_date();
   if (text.size() != 8 || text[2] != '.' || text[5] != '.') return std::nullopt;
   std::array<int, 3> v{};
   for (size_t i = 0; i < 3; ++i) {
@@ -56,7 +45,8 @@ std::optional<Date> date_of(const std::string& text) {
     v[i] = (hi - '0') * 10 + (lo - '0');
   }
   if (v[0] < 1 || v[0] > 31 || v[1] < 1 || v[1] > 12) return std::nullopt;
-  return Date{bcd(v[0]), bcd(v[1]), bcd(v[2])};
+  const auto bcd = [](int x) { return static_cast<unsigned char>((x / 10) << 4 | (x % 10)); };
+  return DiskDate{bcd(v[0]), bcd(v[1]), bcd(v[2])};
 }
 
 // A load address: 0x1100, 1100h or decimal 4352.
