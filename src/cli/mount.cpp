@@ -153,8 +153,7 @@ struct OpenFile {
   std::string data;
   bool dirty = false;  // changed since it was opened or last put on the disk
   bool created = false;
-  std::optional<DiskDate> date;
-  int opens = 1;
+  std::optional<DiskDate> date;  // set by touch before the file was first closed
 };
 
 class Mount {
@@ -193,8 +192,8 @@ class Mount {
       const std::string& path,
       const std::function<WriteResult(const DiskWriter&, std::string&, const Node&)>& f);
   int put(OpenFile& f);
-  int writable() const { return read_only_ ? -EROFS : 0; }
   OpenFile* pending(const std::string& path);
+  void follow(const std::string& from, const std::string& to);
   std::time_t mtime_of(const Entry& e) const;
   void fill_stat(const Node& n, struct stat* st);
 
@@ -203,7 +202,8 @@ class Mount {
   bool read_only_ = false;
   LoadedDisk view_;
   struct stat seen_ {};
-  std::map<std::string, std::string> contents_;  // by path, for the view as it is
+  // Files' contents in the mount's form, by catalogue and row, for the view as it is.
+  std::map<std::string, std::string> contents_;
   std::map<std::uint64_t, OpenFile> open_;
   // Closed files of a hidden name the disk cannot hold, kept until they are renamed: rsync and
   // editors write ".NAME.XXXXXX" first and rename it when it is complete.
@@ -369,7 +369,6 @@ int Mount::open(const std::string& path, fuse_file_info* fi) {
   f.path = path;
   if (OpenFile* p = pending(path)) {
     f = *p;  // a file still being created: its content so far
-    f.opens = 1;
   } else {
     int err = 0;
     const auto n = find(path, err);
@@ -452,7 +451,8 @@ int Mount::truncate(const std::string& path, off_t size, fuse_file_info* fi) {
 
 int Mount::flush(fuse_file_info* fi) {
   const auto it = open_.find(fi->fh);
-  if (it == open_.end() || !it->second.dirty) return 0;
+  // A file removed while open puts nothing back (its path is empty then).
+  if (it == open_.end() || !it->second.dirty || it->second.path.empty()) return 0;
   OpenFile& f = it->second;
   const int err = put(f);
   const bool hidden = split_last(f.path).second.rfind('.', 0) == 0;
@@ -585,9 +585,19 @@ int Mount::mkdir(const std::string& path) {
   });
 }
 
+// Open files follow their entry: renamed, they go onto the disk under the new name when closed;
+// removed (`to` empty), they put nothing back.
+void Mount::follow(const std::string& from, const std::string& to) {
+  for (auto& [fh, f] : open_) {
+    if (f.path != from) continue;
+    f.path = to;
+    if (to.empty()) f.dirty = f.created = false;
+  }
+}
+
 int Mount::remove(const std::string& path, bool dir) {
   if (!dir && parked_.erase(path) > 0) return 0;
-  return -change([&](Edit& edit) {
+  const int refused = change([&](Edit& edit) {
     int err = 0;
     const auto n = resolve(edit.disk(), path, err);
     if (!n) return err;
@@ -602,6 +612,8 @@ int Mount::remove(const std::string& path, bool dir) {
     });
     return errno_of(rc, edit.message());
   });
+  if (refused == 0 && !dir) follow(path, "");
+  return -refused;
 }
 
 int Mount::rename(const std::string& from, const std::string& to, unsigned flags) {
@@ -626,7 +638,7 @@ int Mount::rename(const std::string& from, const std::string& to, unsigned flags
   const std::string& to_name = split.second;
   DiskName dn;
   if (const int err = disk_name_of(to_name, dn); err != 0) return -err;
-  return -change([&](Edit& edit) -> int {
+  const int moved_err = change([&](Edit& edit) -> int {
     int err = 0;
     const auto src = resolve(edit.disk(), from, err);
     if (!src) return err;
@@ -682,6 +694,8 @@ int Mount::rename(const std::string& from, const std::string& to, unsigned flags
     if (!now) return EINVAL;
     return lists_back(edit.disk(), now->stack, now->row, to_name);
   });
+  if (moved_err == 0) follow(from, to);
+  return -moved_err;
 }
 
 int Mount::utimens(const std::string& path, const timespec tv[2]) {
