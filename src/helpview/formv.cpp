@@ -59,40 +59,13 @@ FormV* FormV::showContent(const QString& caption, const std::string& content) {
   return v;
 }
 
-// Content bytes -> text of TextV. The viewer shows files as they lie on disk, bin and rks
-// copies included, so every byte must stay visible as exactly one character:
-//  - CR LF, a lone CR and a lone LF each end a line (the program's own txt copies use CR LF);
-//  - TAB stays a tab;
-//  - the other codes 01h..1Fh and 7Fh show as the pictures a DOS screen gives them
-//    (☺ ☻ ♥ ... ▼, ⌂), which every Cyrillic monospace font carries; 00h, blank on a DOS
-//    screen, shows as "□" so that a NUL neither ends the text nor vanishes;
-//  - all other bytes are CP1251 characters (98h, undefined there, shows as U+0098).
-// Three of the pictures (•, ¶, §) are also CP1251 characters; the dump preview is the place for
-// telling bytes apart exactly.
+// Content bytes -> text of TextV: the viewer shows files as they lie on disk, bin and rks copies
+// included, so every byte stays visible as exactly one character (odi::view_text, which the web
+// page shows too). Three of the pictures (•, ¶, §) are also CP1251 characters; the dump preview is
+// the place for telling bytes apart exactly.
 QString FormV::viewText(const std::string& cp1251) {
-  static constexpr char16_t kControlPictures[32] = {
-      u'\u25A1', u'\u263A', u'\u263B', u'\u2665', u'\u2666', u'\u2663', u'\u2660', u'\u2022',
-      u'\u25D8', u'\t',     u'\n',     u'\u2642', u'\u2640', u'\n',     u'\u266B', u'\u263C',
-      u'\u25BA', u'\u25C4', u'\u2195', u'\u203C', u'\u00B6', u'\u00A7', u'\u25AC', u'\u21A8',
-      u'\u2191', u'\u2193', u'\u2192', u'\u2190', u'\u221F', u'\u2194', u'\u25B2', u'\u25BC'};
-  const std::string utf8 = odi::cp1251_to_utf8(cp1251);
-  const QString in = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-  QString out;
-  out.reserve(in.size());
-  for (qsizetype i = 0; i < in.size(); ++i) {
-    const char16_t c = in.at(i).unicode();
-    if (c == u'\r') {
-      out += QChar(u'\n');
-      if (i + 1 < in.size() && in.at(i + 1) == QChar(u'\n')) ++i;
-    } else if (c < 0x20) {
-      out += QChar(kControlPictures[c]);
-    } else if (c == 0x7F) {
-      out += QChar(u'\u2302');
-    } else {
-      out += QChar(c);
-    }
-  }
-  return out;
+  const std::string utf8 = odi::view_text(cp1251);
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 // Margins are measured once, when the window is made, in twips like the design. Qt reports the

@@ -93,6 +93,31 @@ char32_t next_utf8(std::string_view s, size_t& i) {
 
 }  // namespace
 
+std::string view_text(std::string_view cp1251) {
+  static constexpr char32_t kControlPictures[32] = {
+      U'\u25A1', U'\u263A', U'\u263B', U'\u2665', U'\u2666', U'\u2663', U'\u2660', U'\u2022',
+      U'\u25D8', U'\t',     U'\n',     U'\u2642', U'\u2640', U'\n',     U'\u266B', U'\u263C',
+      U'\u25BA', U'\u25C4', U'\u2195', U'\u203C', U'\u00B6', U'\u00A7', U'\u25AC', U'\u21A8',
+      U'\u2191', U'\u2193', U'\u2192', U'\u2190', U'\u221F', U'\u2194', U'\u25B2', U'\u25BC'};
+  const auto& t = tables();
+  std::string out;
+  out.reserve(cp1251.size() * 2);
+  for (size_t i = 0; i < cp1251.size(); ++i) {
+    const auto b = static_cast<unsigned char>(cp1251[i]);
+    if (b == '\r') {
+      out += '\n';
+      if (i + 1 < cp1251.size() && cp1251[i + 1] == '\n') ++i;
+    } else if (b < 0x20) {
+      append_utf8(out, kControlPictures[b]);
+    } else if (b == 0x7F) {
+      append_utf8(out, U'\u2302');
+    } else {
+      append_utf8(out, t.to_ucs[b]);
+    }
+  }
+  return out;
+}
+
 std::string cp1251_to_utf8(std::string_view cp1251) {
   const auto& t = tables();
   std::string out;

@@ -18,6 +18,11 @@ std::string cp1251_to_utf8(std::string_view cp1251);
 // Malformed UTF-8 sequences count as one unmappable character each.
 std::string utf8_to_cp1251(std::string_view utf8);
 
+// The preview window's text of CP1251 content (UTF-8): every byte one character. CR LF, a lone CR
+// and a lone LF each end a line ("\n"); TAB stays; the other codes below 20h and 7Fh show as the
+// pictures a DOS screen gives them, 00h as U+25A1; all other bytes are CP1251 characters.
+std::string view_text(std::string_view cp1251);
+
 // CP1251 text of a UTF-8 literal: for the program's own fixed texts ("ОШИБКА  FATа", ...).
 inline std::string cp1251(std::string_view utf8) {
   return utf8_to_cp1251(utf8);
