@@ -1,0 +1,239 @@
+// The web page's binding (embind): the core as the window and `odi` use it, behind two classes
+// for the worker. Structured answers are JSON text; bytes stay in a buffer of the object, which
+// the caller copies out with buffer() before its next call.
+//   Disk   one image: its labels, the catalogue shown (ls --json rows), entering and leaving
+//          catalogues, the preview, a file in a form with the copy's name, the whole disk as
+//          `odi extract --all` writes it, and `odi check`'s findings.
+//   Panel  the options panel's boxes under the window's rules.
+#include <emscripten/bind.h>
+#include <emscripten/val.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/ls_row.h"
+#include "extract/copy_buf.h"
+#include "extract/target.h"
+#include "image/fs.h"
+#include "options/rules.h"
+#include "state/cp1251.h"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+using odi::opt::Box;
+
+std::string dump(const json& j) {
+  return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// The options of a mask of the panel's boxes (bit n: Box n ticked).
+odi::Options options_of(int mask) {
+  auto on = [mask](Box b) { return ((mask >> static_cast<int>(b)) & 1) != 0; };
+  odi::Options o;
+  o.bin = on(Box::BIN);
+  o.rom = on(Box::ROM);
+  o.rks = on(Box::RKS);
+  o.txt = on(Box::TXT);
+  o.dos = on(Box::DOS);
+  o.win = on(Box::WIN);
+  o.koi8 = on(Box::KOI8);
+  o.koi7 = on(Box::KOI7);
+  return o;
+}
+
+emscripten::val view_of(const std::string& s) {
+  return emscripten::val(
+      emscripten::typed_memory_view(s.size(), reinterpret_cast<const unsigned char*>(s.data())));
+}
+
+class Disk {
+ public:
+  explicit Disk(std::string bytes) : bytes_(std::move(bytes)), img_(bytes_) {
+    fs_ = odi::open_file_system(img_);
+    stack_ = odi::root_stack(*fs_);
+    today_ = odi::today_text();
+    load();
+  }
+
+  // The labels the window shows for the image and the catalogue shown.
+  std::string info() const {
+    // The version label shows control bytes as blanks.
+    std::string ver = odi::cp1251_to_utf8(fs_->version_text());
+    for (char& c : ver)
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    json j;
+    j["file_system"] = std::string(odi::fs_kind_name(fs_->kind()));
+    j["version"] = ver;
+    j["disk_name"] =
+        fs_->kind() == odi::FsKind::Cpm ? std::string() : odi::cp1251_to_utf8(fs_->root_name());
+    j["path"] = odi::cp1251_to_utf8(stack_.path_text());
+    j["folder"] = odi::target_dir("", stack_).generic_string();
+    j["level"] = stack_.KAT_LEV;
+    j["size"] = img_.size();
+    j["today"] = today_;
+    return dump(j);
+  }
+
+  // The rows of the catalogue shown, as `odi ls --json` gives them.
+  std::string list() const {
+    json list = json::array();
+    odi::cli::walk_tree(*fs_, here_, false, [&](const odi::cli::Visit& v) {
+      list.push_back(odi::cli::ls_json_row(*fs_, v, today_));
+    });
+    return dump(list);
+  }
+
+  bool enter(int row) {
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
+    const odi::Entry& e = rows_[static_cast<size_t>(row)];
+    if (!e.is_catalogue() || !odi::enter(stack_, e, row)) return false;
+    names_.push_back(odi::entry_name(e.rec));
+    refs_.push_back("#" + std::to_string(row));
+    load();
+    return true;
+  }
+
+  bool up() {
+    if (!stack_.up()) return false;
+    names_.pop_back();
+    refs_.pop_back();
+    load();
+    return true;
+  }
+
+  // The preview window's text of a file row: the copy's content, a dump unless the form is txt.
+  std::string preview(int row, int mask) const {
+    const odi::Entry* e = file(row);
+    if (!e) return {};
+    const odi::Options opt = options_of(mask);
+    std::string buf = odi::COPY_BUF(*fs_, *e, opt, odi::entry_date(*e, today_)).BUF_FIL;
+    if (!opt.txt) buf = odi::DAMP_TXT(buf, opt.win);
+    return odi::view_text(buf);
+  }
+
+  // A file row as the copy writes it: {name, err}; the bytes in buffer().
+  std::string copy(int row, int mask) {
+    out_.clear();
+    const odi::Entry* e = file(row);
+    if (!e) return "null";
+    const odi::Options opt = options_of(mask);
+    odi::CopyResult r = odi::COPY_BUF(*fs_, *e, opt, odi::entry_date(*e, today_));
+    out_ = std::move(r.BUF_FIL);
+    return dump(json{{"name", odi::output_name(e->rec, opt)}, {"err", r.ERR_COP}});
+  }
+
+  // Every file of the disk as `odi extract --all -o ROOT` writes it below ROOT: a list of
+  // {path, size, err}; the bytes one after another in buffer().
+  std::string extract_all(int mask) {
+    const odi::Options opt = options_of(mask);
+    out_.clear();
+    json list = json::array();
+    odi::cli::Found root;
+    root.stack = odi::root_stack(*fs_);
+    odi::cli::walk_tree(*fs_, root, true, [&](const odi::cli::Visit& v) {
+      if (!v.entry.is_file()) return;
+      const odi::fs::path path = odi::target_dir("", v.stack) / odi::output_name(v.entry.rec, opt);
+      const odi::CopyResult r = odi::COPY_BUF(*fs_, v.entry, opt, odi::entry_date(v.entry, today_));
+      out_ += r.BUF_FIL;
+      list.push_back(
+          {{"path", path.generic_string()}, {"size", r.BUF_FIL.size()}, {"err", r.ERR_COP}});
+    });
+    return dump(list);
+  }
+
+  // `odi check`'s findings: {sound, problems: [{kind, path, message, note}]}.
+  std::string check() const {
+    const std::vector<odi::Problem> problems = fs_->check();
+    bool sound = true;
+    json list = json::array();
+    for (const odi::Problem& p : problems) {
+      sound = sound && p.note;
+      list.push_back(
+          {{"kind", p.kind}, {"path", p.path}, {"message", p.message}, {"note", p.note}});
+    }
+    return dump(json{{"sound", sound}, {"problems", list}});
+  }
+
+  emscripten::val buffer() const { return view_of(out_); }
+
+ private:
+  void load() {
+    rows_ = fs_->list(stack_.KAT_POS[static_cast<size_t>(stack_.KAT_LEV)]);
+    here_.stack = stack_;
+    here_.path = names_;
+    here_.ref.clear();
+    for (size_t i = 0; i < refs_.size(); ++i) here_.ref += (i ? "/" : "") + refs_[i];
+  }
+
+  const odi::Entry* file(int row) const {
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
+    const odi::Entry& e = rows_[static_cast<size_t>(row)];
+    return e.is_file() ? &e : nullptr;
+  }
+
+  std::string bytes_;
+  odi::Image img_;
+  std::unique_ptr<odi::FileSystem> fs_;
+  odi::CatalogueStack stack_;
+  std::vector<std::string> names_, refs_;
+  odi::cli::Found here_;
+  std::vector<odi::Entry> rows_;
+  std::string today_;
+  std::string out_;
+};
+
+class Panel {
+ public:
+  bool click(int box) { return p_.user_click(static_cast<Box>(box)); }
+  // The copy button's switch: on for a file row, off otherwise (the frames go with it).
+  void select(bool file) {
+    if (file)
+      p_.rules.DA_COPY();
+    else
+      p_.rules.NET_COPY();
+  }
+  int mask() const {
+    int m = 0;
+    for (int b = 0; b < odi::opt::kBoxCount; ++b)
+      if (p_.value(static_cast<Box>(b))) m |= 1 << b;
+    return m;
+  }
+  // {values, usable, kod_caption}
+  std::string state() const {
+    json values = json::array(), usable = json::array();
+    for (int b = 0; b < odi::opt::kBoxCount; ++b) {
+      values.push_back(p_.value(static_cast<Box>(b)));
+      usable.push_back(p_.usable(static_cast<Box>(b)));
+    }
+    return dump(json{{"values", values}, {"usable", usable}, {"kod_caption", p_.kod_caption}});
+  }
+
+ private:
+  odi::opt::Panel p_;
+};
+
+}  // namespace
+
+EMSCRIPTEN_BINDINGS(odicore) {
+  emscripten::class_<Disk>("Disk")
+      .constructor<std::string>()
+      .function("info", &Disk::info)
+      .function("list", &Disk::list)
+      .function("enter", &Disk::enter)
+      .function("up", &Disk::up)
+      .function("preview", &Disk::preview)
+      .function("copy", &Disk::copy)
+      .function("extractAll", &Disk::extract_all)
+      .function("check", &Disk::check)
+      .function("buffer", &Disk::buffer);
+  emscripten::class_<Panel>("Panel")
+      .constructor<>()
+      .function("click", &Panel::click)
+      .function("select", &Panel::select)
+      .function("mask", &Panel::mask)
+      .function("state", &Panel::state);
+}
