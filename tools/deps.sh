@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the build and test dependencies is missing.
-# Usage: tools/deps.sh [--fuzz]   (--fuzz adds clang and its sanitizer runtimes)
+# Usage: tools/deps.sh [--fuzz] [--web]   (--fuzz adds clang and its sanitizer runtimes; --web
+# emscripten for tools/web.sh, and headless Chromium with Selenium for the web page's test)
 set -euo pipefail
 
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libcli11-dev nlohmann-json3-dev
       libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth fonts-liberation
       fonts-dejavu-core clang-format clang-tidy cpmtools dpkg-dev lintian groff-base
       appstream bash-completion libfuse3-dev fuse3)
-if [[ "${1:-}" == "--fuzz" ]]; then
-  pkgs+=(clang-14 libclang-rt-14-dev)
-fi
+for flag in "$@"; do
+  case $flag in
+    --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
+    --web) pkgs+=(emscripten node-acorn chromium chromium-driver python3-selenium) ;;
+    *) echo "usage: tools/deps.sh [--fuzz] [--web]" >&2; exit 64 ;;
+  esac
+done
 
 missing=()
 for p in "${pkgs[@]}"; do

@@ -2,7 +2,7 @@
 # The test command. Installs what is missing, then:
 #   1. the format check, the man pages without a groff warning, the CI build (warnings are
 #      errors) and every test: core, builder, odi, windows (offscreen, plus one smoke test under
-#      Xvfb), odi's bash completion;
+#      Xvfb), odi's bash completion; the web page (tools/web.sh) in headless Chromium;
 #   then the Debian package (tools/package.sh --check): built, lintian, installed, run, removed;
 #   2. clang-tidy over the Qt-free code;
 #   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-tools/deps.sh --fuzz
+tools/deps.sh --fuzz --web
 
 # Real disks are optional: tests that read them skip cleanly without this.
 if [[ -z "${ODI_REAL_DISKS:-}" && -d ../shared/real-disks ]]; then
@@ -30,6 +30,13 @@ echo "== build and test (ci)"
 cmake --preset ci >/dev/null
 cmake --build --preset ci -j "$jobs"
 ctest --preset ci -j "$jobs" --timeout 300
+
+echo "== the web page (WebAssembly build, headless Chromium against odi)"
+tools/web.sh
+status=0
+/usr/bin/python3 tests/web/web_test.py build/ci/src/cli/odi build/ci/tests/builder/odi-mkimage ||
+  status=$?
+if ((status == 77)); then echo "(skipped: Chromium does not start here)"; elif ((status)); then exit "$status"; fi
 
 [[ "${1:-}" == "--quick" ]] && exit 0
 
