@@ -3,7 +3,7 @@
 listing rows and refs, entering catalogues (MX_DOS and a CP/M user area), the preview as text
 and as a dump, a download in each form, the whole disk as a .zip, and a damaged disk's findings.
 Usage: web_test.py ODI ODI_MKIMAGE [PAGE]   (skips, exit 77, when Chromium cannot start)"""
-import json, os, shutil, subprocess, sys, tempfile, time, zipfile
+import atexit, json, os, shutil, subprocess, sys, tempfile, time, zipfile
 from pathlib import Path
 
 from selenium import webdriver
@@ -75,6 +75,7 @@ try:
 except Exception as e:  # no browser on this machine: nothing to test against
     print("skipped: Chromium does not start:", e)
     sys.exit(77)
+atexit.register(lambda: (driver.quit(), shutil.rmtree(work, ignore_errors=True)))
 driver.execute_cdp_cmd("Browser.setDownloadBehavior",
                        {"behavior": "allow", "downloadPath": str(downloads)})
 js = driver.execute_script
@@ -234,6 +235,4 @@ with zipfile.ZipFile(fetch("download-all")) as z:
     assert len(z.namelist()) == 61, len(z.namelist())
 t = js("return window.odiTimes")
 print(f"full disk ({used} bytes in 61 files): opened and listed {t['openList']:.1f} ms, .zip built {t['zip']:.1f} ms")
-driver.quit()
-shutil.rmtree(work, ignore_errors=True)
 print("web test passed")
