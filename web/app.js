@@ -13,7 +13,7 @@ const TEXTS = {
   en: {
     tagline: 'Specialist MX disk images, read in your browser: nothing is installed or uploaded',
     open: 'Open .odi files', drop: 'or drop them anywhere on the page', images: 'Images',
-    image: 'Image', fs: 'File system', version: 'DOS version', diskname: 'Disk name + catalogues',
+    image: 'Image', name: 'Disk name', fs: 'File system', version: 'DOS version', diskname: 'Disk name + catalogues',
     folder: 'Copies go to', enter: 'Open catalogue', type: 'File type', koi8: 'KOI-8',
     koi7: 'KOI-7', copy: 'Download file', copyall: 'Download the whole disk (.zip)',
     findings: 'Check', preview: 'Preview', sound: 'The disk is sound.',
@@ -27,7 +27,7 @@ const TEXTS = {
   ru: {
     tagline: 'образы дискет Специалиста МХ прямо в браузере: ничего не устанавливается и не отправляется',
     open: 'Открыть ODI файлы', drop: 'или перетащите их на страницу', images: 'Образы',
-    image: 'Имя ODI файла', fs: 'Файловая система', version: 'Версия Dos_MX на дискете',
+    image: 'Имя ODI файла', name: 'Имя дискеты', fs: 'Файловая система', version: 'Версия Dos_MX на дискете',
     diskname: 'Внутреннее имя дискеты + каталоги', folder: 'ПРИЕМНИК', enter: 'Открыть каталог',
     type: 'Тип файла', koi8: 'кои8', koi7: 'кои7', copy: 'копировать',
     copyall: 'копировать всю дискету (.zip)', findings: 'Проверка', sound: 'Дискета исправна.',

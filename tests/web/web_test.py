@@ -153,8 +153,10 @@ text = lambda i: driver.find_element(By.ID, i).get_attribute("textContent")
 # The sample: labels, rows, preview of a text and of a dump, each form's download.
 driver.find_elements(By.CSS_SELECTOR, "#images li")[0].click()
 idle()
-assert text("fs") == "MX_DOS" and text("version").startswith("Dos_MX V3.6"), text("version")
-assert text("path") == "\\SAMPLE" and "sound" in text("findings").lower() or "исправна" in text("findings")
+info = json.loads(odi("info", "--json", sample))
+assert [text(i) for i in ("fs", "disk-name", "path")] == [info["file_system"], "SAMPLE", "\\SAMPLE"]
+assert text("version").startswith(info["version"]), text("version")
+assert js("return !!document.querySelector('#findings .sound')"), "a sound disk is said so"
 same_rows(sample)
 row("#0")
 assert text("preview") == view(odi("cat", sample, "#0")), "txt preview"
