@@ -36,7 +36,12 @@ tools/web.sh
 status=0
 /usr/bin/python3 tests/web/web_test.py build/ci/src/cli/odi build/ci/tests/builder/odi-mkimage ||
   status=$?
-if ((status == 77)); then echo "(skipped: Chromium does not start here)"; elif ((status)); then exit "$status"; fi
+# Under CI a skip would hide that the page was never tried: it fails there, as the mount test does.
+if ((status == 77)) && [[ "${CI:-}" != true ]]; then
+  echo "(skipped: Chromium does not start here)"
+elif ((status)); then
+  exit "$status"
+fi
 
 [[ "${1:-}" == "--quick" ]] && exit 0
 
