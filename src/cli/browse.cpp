@@ -87,8 +87,7 @@ int cmd_info(const std::string& image, bool json) {
   // the text as they end a label's.
   std::string ver = fsys.version_text();
   ver = ver.substr(0, ver.find('\0'));
-  // CP/M keeps no disk name: its root's name is only a label for the path.
-  const std::string name = fsys.kind() == FsKind::Cpm ? std::string() : fsys.root_name();
+  const std::string name = fsys.disk_name();
   const std::string kind(fs_kind_name(fsys.kind()));
   if (json) {
     nlohmann::ordered_json j;

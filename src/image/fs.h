@@ -67,6 +67,9 @@ class FileSystem {
   virtual std::string version_text() const = 0;
   // The name of level 0 of a catalogue path (CP1251): MX_DOS the disk name.
   virtual std::string root_name() const = 0;
+  // The disk's own name, as `odi info` shows it (CP1251): MX_DOS the root's; empty where the file
+  // system keeps none (CP/M, whose root name is only a label for the path).
+  virtual std::string disk_name() const { return root_name(); }
   virtual Location root() const = 0;
 
   // The rows of the catalogue at `where`, in the order the list shows them.

@@ -68,8 +68,7 @@ class Disk {
     json j;
     j["file_system"] = std::string(odi::fs_kind_name(fs_->kind()));
     j["version"] = ver;
-    j["disk_name"] =
-        fs_->kind() == odi::FsKind::Cpm ? std::string() : odi::cp1251_to_utf8(fs_->root_name());
+    j["disk_name"] = odi::cp1251_to_utf8(fs_->disk_name());
     j["path"] = odi::cp1251_to_utf8(stack_.path_text());
     j["folder"] = odi::target_dir("", stack_).generic_string();
     j["level"] = stack_.KAT_LEV;

@@ -85,6 +85,7 @@ class CpmFs : public FileSystem {
   FsKind kind() const override { return FsKind::Cpm; }
   std::string version_text() const override { return "CP/M 2.2"; }
   std::string root_name() const override { return "CPM"; }
+  std::string disk_name() const override { return {}; }
   Location root() const override { return 0; }
   std::vector<Entry> list(Location where) const override;
   Entry complete(const Entry& e) const override;

@@ -223,7 +223,7 @@ std::string MxDosFs::version_text() const {
 
 std::string MxDosFs::root_name() const {
   // A blank disk's name field is filler, not a name.
-  return kind_ == FsKind::Blank ? std::string() : disk_name(image());
+  return kind_ == FsKind::Blank ? std::string() : odi::disk_name(image());
 }
 
 Entry entry_of(const Record& rec) {
