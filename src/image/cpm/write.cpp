@@ -411,10 +411,9 @@ WriteResult CpmWriter::rename_entry(std::string& image, const CatalogueStack& wh
 std::int64_t CpmWriter::largest_body(const std::string& image, bool replace) const {
   const Target t(image, CatalogueStack{});
   if (!t.result.ok()) return 0;
-  const Dpb& p = t.dpb;
-  if (replace) return std::int64_t{p.dsm + 1 - p.dir_blocks()} * p.block_size();
-  const Disk d(image, p);
-  return static_cast<std::int64_t>(d.free_blocks().size()) * p.block_size();
+  // The reader counts free blocks as this writer does (any entry but E5h holds its blocks).
+  const FileSystem::Space s = t.fs().space();
+  return (replace ? s.total : s.free) * s.unit;
 }
 
 WriteResult CpmWriter::set_read_only(std::string& image, const CatalogueStack& where, int row,
