@@ -148,4 +148,6 @@ TEST(Checksum, MonitorSum) {
   EXPECT_EQ(monitor_checksum("\xFF\x01\x01"), 0x0101);
   const std::string b = body(5000);
   EXPECT_EQ(monitor_checksum(b), odibuild::monitorChecksum(b));
+  const std::string ff(65536, '\xFF');  // the largest sum a body can make
+  EXPECT_EQ(monitor_checksum(ff), odibuild::monitorChecksum(ff));
 }
