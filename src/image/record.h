@@ -9,8 +9,10 @@
 //   1C-1D checksum                1E-1F reserved
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -27,8 +29,7 @@ struct Record {
   }
   static Record from(std::string_view bytes32) {
     Record r;
-    for (size_t i = 0; i < r.b.size() && i < bytes32.size(); ++i)
-      r.b[i] = static_cast<unsigned char>(bytes32[i]);
+    std::memcpy(r.b.data(), bytes32.data(), std::min(r.b.size(), bytes32.size()));
     return r;
   }
 

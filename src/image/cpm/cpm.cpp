@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstring>
 
 #include "image/catalogue.h"
 
@@ -106,7 +107,7 @@ DirEntry CpmFs::entry(int i) const {
   e.b.fill(kUnused);  // an entry the image cannot hold reads as unused
   const std::string_view s =
       image().head(dpb_.block_offset(0) + std::int64_t{i} * kEntrySize, kEntrySize);
-  std::copy(s.begin(), s.end(), e.b.begin());
+  std::memcpy(e.b.data(), s.data(), std::min(e.b.size(), s.size()));
   return e;
 }
 
