@@ -1,30 +1,37 @@
 #include "image/write.h"
 
+#include <cassert>
+#include <cstring>
+
 #include "image/cpm/write.h"
 #include "image/mxdos/write.h"
 
 namespace odi {
 
-namespace {
-std::string& spare() {
-  thread_local std::string buffer;
-  return buffer;
-}
-}  // namespace
-
-std::string copy_for_change(const std::string& image) {
-  std::string copy = std::move(spare());
-  copy.assign(image);
-  return copy;
+void ImageChange::save(size_t off, size_t len) {
+  assert(off <= b_.size() && len <= b_.size() - off);
+  undo_.emplace_back(off, len);
+  old_.append(b_, off, len);
 }
 
-void hand_back(std::string& image, std::string&& changed) {
-  image.swap(changed);
-  give_back(std::move(changed));
+void ImageChange::write(size_t off, std::string_view s) {
+  save(off, s.size());
+  std::memmove(b_.data() + off, s.data(), s.size());
 }
 
-void give_back(std::string&& unused) {
-  if (unused.capacity() > spare().capacity()) spare() = std::move(unused);
+void ImageChange::fill(size_t off, size_t len, char c) {
+  save(off, len);
+  std::memset(b_.data() + off, c, len);
+}
+
+void ImageChange::undo() noexcept {
+  // Latest first, so that bytes written twice get back what they held before either write.
+  size_t end = old_.size();
+  for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
+    end -= it->second;
+    std::memcpy(b_.data() + it->first, old_.data() + end, it->second);
+  }
+  keep();
 }
 
 std::unique_ptr<DiskWriter> writer_for(FsKind kind) {

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "image/catalogue.h"
 #include "image/fs.h"
@@ -74,12 +76,36 @@ class DiskWriter {
   }
 };
 
-// The copy of an image a writer changes, and the way back. A refusal found half way leaves the
-// caller's bytes alone; the buffer of the bytes a change replaces is kept for the next copy, so
-// a batch of puts does not ask the system for 800 KB of fresh memory each time.
-std::string copy_for_change(const std::string& image);
-void hand_back(std::string& image, std::string&& changed);  // image = changed
-void give_back(std::string&& unused);                       // a copy no longer needed
+// A writer's change, made in place on the caller's image with the bytes each write replaced, so
+// that an operation refused half way puts every byte back when it ends without keep(). A change
+// touches a few sectors: a copy of the whole 800 KB image for each one cost more than all the rest
+// of a put, and a batch of puts or a write fuzzer makes thousands.
+class ImageChange {
+ public:
+  explicit ImageChange(std::string& image) : b_(image) {}
+  ImageChange(const ImageChange&) = delete;
+  ImageChange& operator=(const ImageChange&) = delete;
+  ~ImageChange() { undo(); }
+
+  const std::string& bytes() const { return b_; }
+  // `s` over the bytes at `off`, and `len` bytes `c` from `off`. Precondition: the range lies
+  // inside the image (the writers check the image's size before they change anything).
+  void write(size_t off, std::string_view s);
+  void fill(size_t off, size_t len, char c);
+  // The change is done: the image keeps it.
+  void keep() {
+    undo_.clear();
+    old_.clear();
+  }
+
+ private:
+  void save(size_t off, size_t len);
+  void undo() noexcept;
+
+  std::string& b_;
+  std::vector<std::pair<size_t, size_t>> undo_;  // each write: offset, length
+  std::string old_;                              // the bytes the writes replaced, in their order
+};
 
 // The writer of a file system; nothing for a blank or unknown disk (make one with new_disk).
 std::unique_ptr<DiskWriter> writer_for(FsKind kind);

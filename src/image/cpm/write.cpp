@@ -1,6 +1,7 @@
 #include "image/cpm/write.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -59,28 +60,25 @@ std::string key_of(const Entry& e) {
   return k;
 }
 
-// The disk being changed: a copy of the image, handed back only when an operation is done, so a
-// refusal found half way leaves the caller's bytes alone. The image is 819200 bytes and the
-// parameter block a consistent one, so the directory and every block up to DSM lie inside it.
+// The disk being changed, in place: a refusal found half way puts every byte back (ImageChange).
+// The image is 819200 bytes and the parameter block a consistent one, so the directory and every
+// block up to DSM lie inside it.
 class Disk {
  public:
-  Disk(const std::string& bytes, const Dpb& d) : b_(copy_for_change(bytes)), d_(d) {}
-  Disk(const Disk&) = delete;
-  Disk& operator=(const Disk&) = delete;
-  ~Disk() { give_back(std::move(b_)); }
-  void hand_back(std::string& image) { odi::hand_back(image, std::move(b_)); }
+  Disk(std::string& bytes, const Dpb& d) : c_(bytes), d_(d) {}
+  void keep() { c_.keep(); }
 
   int entry_count() const { return d_.drm + 1; }
   DirEntry entry(int i) const {
     DirEntry e;
-    std::copy_n(b_.begin() + entry_at(i), kEntrySize, e.b.begin());
+    std::memcpy(e.b.data(), c_.bytes().data() + entry_at(i), e.b.size());
     return e;
   }
   void put(int i, const DirEntry& e) {
-    std::copy(e.b.begin(), e.b.end(), b_.begin() + entry_at(i));
+    c_.write(entry_at(i), {reinterpret_cast<const char*>(e.b.data()), e.b.size()});
   }
   // As CP/M erases: E5h in the user byte, the rest of the entry left as it was.
-  void erase(int i) { b_[static_cast<size_t>(entry_at(i))] = static_cast<char>(kUnused); }
+  void erase(int i) { c_.fill(entry_at(i), 1, static_cast<char>(kUnused)); }
 
   // The entries of one file: its user, its 11 name bytes with the attribute bits cleared (how
   // CpmFs groups extents into files).
@@ -124,16 +122,16 @@ class Disk {
   // `part` from the start of `block`; the rest of the block holds the tail filler.
   void write_block(int block, std::string_view part) {
     const auto at = static_cast<size_t>(d_.block_offset(block));
-    std::fill_n(b_.begin() + static_cast<std::ptrdiff_t>(at), d_.block_size(),
-                static_cast<char>(kTail));
-    b_.replace(at, part.size(), part);
+    c_.write(at, part);
+    c_.fill(at + part.size(), static_cast<size_t>(d_.block_size()) - part.size(),
+            static_cast<char>(kTail));
   }
 
  private:
-  std::ptrdiff_t entry_at(int i) const {
-    return static_cast<std::ptrdiff_t>(d_.block_offset(0) + std::int64_t{i} * kEntrySize);
+  size_t entry_at(int i) const {
+    return static_cast<size_t>(d_.block_offset(0) + std::int64_t{i} * kEntrySize);
   }
-  std::string b_;
+  ImageChange c_;
   Dpb d_;
 };
 
@@ -335,7 +333,7 @@ WriteResult CpmWriter::put_file(std::string& image, const CatalogueStack& where,
     }
     d.put(entries[static_cast<size_t>(k)], e);
   }
-  d.hand_back(image);
+  d.keep();
   return {0, {}, row_of(image, t.user, *key)};
 }
 
@@ -376,7 +374,7 @@ WriteResult CpmWriter::remove_entry(std::string& image, const CatalogueStack& wh
     }
     for (int i : d.user_entries(u)) d.erase(i);
   }
-  d.hand_back(image);
+  d.keep();
   return {};
 }
 
@@ -404,7 +402,7 @@ WriteResult CpmWriter::rename_entry(std::string& image, const CatalogueStack& wh
           static_cast<unsigned char>((x.b[1 + j] & 0x80) | static_cast<unsigned char>((*key)[j]));
     d.put(i, x);
   }
-  d.hand_back(image);
+  d.keep();
   return {0, {}, row_of(image, t.user, *key)};
 }
 
@@ -429,7 +427,7 @@ WriteResult CpmWriter::set_read_only(std::string& image, const CatalogueStack& w
     x.b[9] = static_cast<unsigned char>(on ? x.b[9] | 0x80 : x.b[9] & 0x7F);
     d.put(i, x);
   }
-  d.hand_back(image);
+  d.keep();
   return {0, {}, row};
 }
 

@@ -126,25 +126,24 @@ std::vector<Record> entries_of(const Image& img, std::int64_t cat) {
   return recs;
 }
 
-// The disk being changed: a copy of the image until the operation is done, so that a refusal
-// found half way leaves the caller's bytes alone. Every offset used lies inside the 819200 bytes
-// (the callers check the size first and only ever touch sectors 0..799).
+// The disk being changed, in place: a refusal found half way puts every byte back (ImageChange).
+// Every offset used lies inside the 819200 bytes (the callers check the size first and only ever
+// touch sectors 0..799).
 class Disk {
  public:
-  explicit Disk(const std::string& bytes) : b_(copy_for_change(bytes)) {}
-  Disk(const Disk&) = delete;
-  Disk& operator=(const Disk&) = delete;
-  ~Disk() { give_back(std::move(b_)); }
-  Image view() const { return Image(b_); }
-  std::int64_t size() const { return static_cast<std::int64_t>(b_.size()); }
-  void hand_back(std::string& image) { odi::hand_back(image, std::move(b_)); }
+  explicit Disk(std::string& bytes) : c_(bytes) {}
+  Image view() const { return Image(c_.bytes()); }
+  std::int64_t size() const { return static_cast<std::int64_t>(c_.bytes().size()); }
+  void keep() { c_.keep(); }
 
-  unsigned char at(std::int64_t off) const { return static_cast<unsigned char>(b_[pos(off)]); }
-  void set(std::int64_t off, unsigned char c) { b_[pos(off)] = static_cast<char>(c); }
-  void fill(std::int64_t off, std::int64_t len, unsigned char c) {
-    std::fill_n(b_.begin() + static_cast<std::ptrdiff_t>(off), len, static_cast<char>(c));
+  unsigned char at(std::int64_t off) const {
+    return static_cast<unsigned char>(c_.bytes()[pos(off)]);
   }
-  void write(std::int64_t off, std::string_view s) { b_.replace(pos(off), s.size(), s); }
+  void set(std::int64_t off, unsigned char c) { c_.fill(pos(off), 1, static_cast<char>(c)); }
+  void fill(std::int64_t off, std::int64_t len, unsigned char c) {
+    c_.fill(pos(off), static_cast<size_t>(len), static_cast<char>(c));
+  }
+  void write(std::int64_t off, std::string_view s) { c_.write(pos(off), s); }
 
   // FAT cell k: its two bytes.
   unsigned char cell0(int k) const { return at(cell_offset(k)); }
@@ -159,7 +158,7 @@ class Disk {
   bool is_catalogue_sector(int k) const { return cell_is(k, kCatalogueCell, 0); }
 
   Record record(std::int64_t cat, int row) const {
-    return Record::from(std::string_view(b_).substr(pos(cat + 32 * std::int64_t{row}), 32));
+    return Record::from(std::string_view(c_.bytes()).substr(pos(cat + 32 * std::int64_t{row}), 32));
   }
   void put(std::int64_t cat, int row, const Record& r) {
     write(cat + 32 * std::int64_t{row}, r.raw());
@@ -174,7 +173,7 @@ class Disk {
 
  private:
   static size_t pos(std::int64_t off) { return static_cast<size_t>(off); }
-  std::string b_;
+  ImageChange c_;
 };
 
 // The catalogue written into, and the records of the catalogues above it (catalogue, row), from
@@ -434,8 +433,9 @@ WriteResult put_file(std::string& image, const CatalogueStack& where, const NewF
     const std::string_view part = std::string_view(f.body).substr(static_cast<size_t>(from),
                                                                   static_cast<size_t>(kSectorSize));
     // The bytes after the body in its last sector: the filler of a freshly formatted disk.
-    d.fill(offset_of(sectors[i]), kSectorSize, kFiller);
     d.write(offset_of(sectors[i]), part);
+    d.fill(offset_of(sectors[i]) + static_cast<std::int64_t>(part.size()),
+           kSectorSize - static_cast<std::int64_t>(part.size()), kFiller);
     if (i + 1 < sectors.size())
       d.set_cell(sectors[i], static_cast<unsigned char>(sectors[i + 1] % 10 + 1),
                  static_cast<unsigned char>(sectors[i + 1] / 10));
@@ -455,7 +455,7 @@ WriteResult put_file(std::string& image, const CatalogueStack& where, const NewF
   set_word(r, 0x1C, f.checksum.value_or(monitor_checksum(f.body)));
   const int row = insert_sorted(d, b.target, b.recs, r);
   add_size(d, b.target, n);
-  d.hand_back(image);
+  d.keep();
   return {0, {}, row};
 }
 
@@ -484,7 +484,7 @@ WriteResult make_catalogue(std::string& image, const CatalogueStack& where, std:
   d.put(offset_of(k), kSelfRow, r);
   d.set_cell(k, kCatalogueCell, 0);
   const int row = insert_sorted(d, b.target, b.recs, r);
-  d.hand_back(image);
+  d.keep();
   return {0, {}, row};
 }
 
@@ -494,7 +494,7 @@ WriteResult remove_entry(std::string& image, const CatalogueStack& where, int ro
   if (!b.result.ok()) return b.result;
   if (auto e = entry_at(b, row); !e.ok()) return e;
   if (auto r = remove_at(d, b.target, b.recs, row, recursive); !r.ok()) return r;
-  d.hand_back(image);
+  d.keep();
   return {};
 }
 
@@ -509,7 +509,7 @@ WriteResult set_date(std::string& image, const CatalogueStack& where, int row,
   set(r);
   d.put(b.target.pos, row, r);
   change_self_record(d, b, r, set);
-  d.hand_back(image);
+  d.keep();
   return {0, {}, row};
 }
 
@@ -533,7 +533,7 @@ WriteResult rename_entry(std::string& image, const CatalogueStack& where, int ro
   const size_t at = sorted_place(b.recs, *field);
   b.recs.insert(b.recs.begin() + static_cast<std::ptrdiff_t>(at), r);
   d.write_list(b.target.pos, b.recs);
-  d.hand_back(image);
+  d.keep();
   return {0, {}, static_cast<int>(at)};
 }
 
