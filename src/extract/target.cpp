@@ -285,17 +285,31 @@ CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const Catal
   return copy_entry(image_path, disk, stack, mxdos::entry_of(rec), opt, keep_existing);
 }
 
+namespace {
+
+// The folders are made when the write finds them missing, not looked for before each file: after
+// the first file of a catalogue they are there.
+FsStatus write_copy(const fs::path& path, std::string_view bytes, const fs::path& root,
+                    const CatalogueStack& stack, OpenFolder* folder) {
+  AtomicWrite how;
+  how.folder = folder;
+  FsStatus s = write_file_atomic(path, bytes, how);
+  if (s.code != ENOENT && s.code != ENOTDIR) return s;
+  if (folder) folder->close();
+  s = make_target_dirs(root, stack);
+  return s.ok() ? write_file_atomic(path, bytes) : s;
+}
+
+}  // namespace
+
 CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
                             const CatalogueStack& stack, const Entry& e, const Options& opt,
                             bool keep_existing, OpenFolder* folder) {
   CopyOutcome out;
   if (e.is_catalogue()) {
-    if (FsStatus s = make_target_dirs(root, stack); !s.ok()) {
-      out.status = CopyOutcome::Status::WriteFailed;
-      out.error = s.error;
-      return out;
-    }
-    out.status = CopyOutcome::Status::Catalogue;
+    const FsStatus s = make_target_dirs(root, stack);
+    out.status = s.ok() ? CopyOutcome::Status::Catalogue : CopyOutcome::Status::WriteFailed;
+    out.error = s.error;
     return out;
   }
   out.path = target_dir(root, stack) / output_name(e.rec, opt);
@@ -307,17 +321,7 @@ CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
   const CopyResult r = COPY_BUF(disk, e, opt, entry_date(e, today_text()));
   out.ERR_COP = r.ERR_COP;
   out.bytes = r.BUF_FIL.size();
-  AtomicWrite how;
-  how.folder = folder;
-  FsStatus s = write_file_atomic(out.path, r.BUF_FIL, how);
-  // The folders are made when the write finds them missing, not looked for before each file:
-  // after the first file of a catalogue they are there.
-  if (s.code == ENOENT || s.code == ENOTDIR) {
-    if (folder) folder->close();
-    s = make_target_dirs(root, stack);
-    if (s.ok()) s = write_file_atomic(out.path, r.BUF_FIL);
-  }
-  if (!s.ok()) {
+  if (FsStatus s = write_copy(out.path, r.BUF_FIL, root, stack, folder); !s.ok()) {
     out.status = CopyOutcome::Status::WriteFailed;
     out.error = s.error;
   }
