@@ -96,9 +96,9 @@ tasks = {
     "mcopy 60 files into FAT (in place)": (lambda o: ["mcopy", "-i", os.path.join(o, "disk.img")] + put_files + ["::"], 1, "fat"),
 }
 pairs = [
-    ("extract --all --type bin, 1 disk", "floor, 1 disk", 1.0),
-    ("extract --all (txt), 1 disk", "floor (txt size), 1 disk", 1.3),
-    (f"extract --all --type bin, {len(many)} disks", f"floor, {len(many)} disks", 1.1),
+    ("extract --all --type bin, 1 disk", "floor, 1 disk", 0.85),
+    ("extract --all (txt), 1 disk", "floor (txt size), 1 disk", 1.0),
+    (f"extract --all --type bin, {len(many)} disks", f"floor, {len(many)} disks", 1.0),
     (f"extract --all --type bin, {len(many)} disks, default jobs", f"floor, {len(many)} disks", 1.1),
     ("ls -R, 1 disk", "floor --read-only, 1 disk", 1.0),
     ("extract --all --type bin, CP/M disk", "floor, CP/M disk", 1.1),
@@ -130,7 +130,8 @@ for task, base, _ in pairs:
             times[name].append((time.perf_counter() - t0) * 1000 / per)
             shutil.rmtree(o)
 
-med = {k: statistics.median(v) for k, v in times.items()}
+# Tasks of peers not installed here have no rounds.
+med = {k: statistics.median(v) for k, v in times.items() if v}
 print(f"one disk: {nfiles} files, {nbytes} bytes (bin), {txt_bytes} bytes (txt); {rounds} rounds")
 print(f"CP/M disk: {cpm_files} files, {cpm_bytes} bytes (bin); put: {len(put_files)} files, {put_bytes} bytes")
 print(f"{'task':62} {'ms/image':>9} {'floor':>9} {'ratio':>6} {'target':>7}")

@@ -1,7 +1,9 @@
 // The floor the whole-process measurements are compared with: the same I/O as an extraction, and
 // nothing else. For each image it reads the file once, then (unless --read-only) makes the folder
 // OUT/<image name> and writes FILES files of TOTAL bytes in all, taken from the image bytes.
-// No parsing, no conversion.
+// No parsing, no conversion. It also leaves out I/O that odi extract must do: one folder per
+// image where odi makes one per catalogue level as well, and each file is created under its
+// final name, where odi must name it only once complete (a link or a rename per file).
 //   odi-floor [--read-only] [--files N] [--bytes TOTAL] OUT IMAGE...
 // The floor of a put: read each FILE once, then write one 819200-byte IMAGE atomically (a
 // temporary file beside it, fsync, rename), as `odi put` must.

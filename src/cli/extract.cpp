@@ -130,11 +130,12 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
   }
 
   bool gave_up = false;
+  OpenFolder folder;
   const FileSystem& fsys = *disk.disk;
   auto copy = [&](const CatalogueStack& stack, const Entry& e,
                   const std::vector<std::string>& path) {
     if (gave_up) return;
-    const CopyOutcome c = copy_entry_into(*t.root, fsys, stack, e, opt, keep);
+    const CopyOutcome c = copy_entry_into(*t.root, fsys, stack, e, opt, keep, &folder);
     switch (c.status) {
       case CopyOutcome::Status::Written:
         ++o.files;

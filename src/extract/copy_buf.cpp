@@ -61,7 +61,7 @@ CopyResult copy_walk(const Image& img, const ChainWalk& w, const Record& rec, co
     }
     text.END_TXT(r.BUF_FIL, rec, w.n, dat_txt);
   } else {
-    r.BUF_FIL += chain_body(img, w);
+    append_chain_body(img, w, r.BUF_FIL);
   }
   if (opt.rks) r.BUF_FIL += END_RKS(rec);
   return r;

@@ -120,23 +120,126 @@ void sync_folder(const fs::path& path) {
 
 }  // namespace
 
-FsStatus write_file_atomic(const fs::path& path, std::string_view bytes, const AtomicWrite& how) {
+namespace {
+
+fs::path temporary_name(const fs::path& path) {
   static std::atomic<unsigned> counter{0};
   static const std::string pid = std::to_string(::getpid());
   fs::path tmp = path;
   tmp += std::string(kTemporaryMark) + pid + "." + std::to_string(counter++);
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return {errno_text(errno, path)};
+  return tmp;
+}
+
+// The bytes, the permissions and (for a durable write) the flush, into an open file.
+int fill(int fd, std::string_view bytes, const AtomicWrite& how) {
   int err = write_all(fd, bytes);
   if (err == 0 && how.perms && ::fchmod(fd, static_cast<mode_t>(*how.perms & fs::perms::mask)) != 0)
     err = errno;
   if (err == 0 && how.durable && ::fsync(fd) != 0) err = errno;
+  return err;
+}
+
+// A named temporary file beside the target, renamed over it: for file systems (and kernels)
+// without unnamed files.
+FsStatus write_named(const fs::path& path, std::string_view bytes, const AtomicWrite& how) {
+  const fs::path tmp = temporary_name(path);
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return {errno_text(errno, path), errno};
+  int err = fill(fd, bytes, how);
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0) err = take_place(tmp, path, how.no_clobber);
   if (err != 0) {
     ::unlink(tmp.c_str());
-    return {errno_text(err, path)};
+    return {errno_text(err, path), err};
   }
+  return {};
+}
+
+// A file made with O_TMPFILE has no name in the folder until it is linked, complete: a writer
+// killed half way leaves nothing behind, and a fresh file costs no rename.
+int open_unnamed(int dir, const fs::path& path) {
+  if (dir >= 0) return ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  fs::path parent = path.parent_path();
+  if (parent.empty()) parent = ".";
+  return ::open(parent.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives the unnamed file `fd` the name `name` (relative to the folder `at`); EEXIST when the name
+// is taken. Linking by the descriptor itself needs a privilege most users lack; its /proc name
+// does not.
+int link_unnamed(int fd, int at, const char* name) {
+  static std::atomic<bool> by_proc{false};
+  if (!by_proc && ::linkat(fd, "", at, name, AT_EMPTY_PATH) == 0) return 0;
+  if (!by_proc && errno != ENOENT && errno != EPERM) return errno;
+  by_proc = true;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return ::linkat(AT_FDCWD, self.c_str(), at, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+// The target's name relative to the folder it is made in: the caller's open folder and the bare
+// name, or the working folder and the whole path.
+struct Place {
+  int at = AT_FDCWD;
+  std::string name;
+};
+
+Place place_of(const fs::path& path, OpenFolder* folder) {
+  const int dir = folder ? folder->at(path.parent_path()) : -1;
+  if (dir < 0) return {AT_FDCWD, path.string()};
+  return {dir, path.filename().string()};
+}
+
+// Names the finished unnamed file and closes it. A target that exists already is replaced the
+// old way: the file gets a temporary name first and is renamed over it once closed, so that a
+// reader sees the old file or the new one. Without clobbering, a taken name is EEXIST.
+int name_and_close(int fd, const Place& place, const fs::path& path, bool no_clobber) {
+  int err = link_unnamed(fd, place.at, place.name.c_str());
+  if (err == 0) {
+    if (::close(fd) == 0) return 0;
+    err = errno;
+    ::unlinkat(place.at, place.name.c_str(), 0);  // the name was free before
+    return err;
+  }
+  if (err != EEXIST || no_clobber) {
+    ::close(fd);
+    return err;
+  }
+  const fs::path tmp = temporary_name(path);
+  err = link_unnamed(fd, AT_FDCWD, tmp.c_str());
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) ::unlink(tmp.c_str());
+  return err;
+}
+
+}  // namespace
+
+int OpenFolder::at(const fs::path& dir) {
+  if (fd_ >= 0 && dir == dir_) return fd_;
+  close();
+  fd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ >= 0) dir_ = dir;
+  return fd_;
+}
+
+void OpenFolder::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+FsStatus write_file_atomic(const fs::path& path, std::string_view bytes, const AtomicWrite& how) {
+  const Place place = place_of(path, how.folder);
+  const int fd = open_unnamed(place.at == AT_FDCWD ? -1 : place.at, path);
+  if (fd < 0) return write_named(path, bytes, how);  // whatever the reason, the old way tells it
+  int err = fill(fd, bytes, how);
+  if (err != 0) {
+    ::close(fd);
+    return {errno_text(err, path), err};
+  }
+  err = name_and_close(fd, place, path, how.no_clobber);
+  if (err == EEXIST && how.no_clobber) return {errno_text(err, path), err};
+  // Any other refusal to name the file (no /proc, no hard links here, ...): the old way.
+  if (err != 0) return write_named(path, bytes, how);
   if (how.durable) sync_folder(path);
   return {};
 }
@@ -182,17 +285,31 @@ CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const Catal
   return copy_entry(image_path, disk, stack, mxdos::entry_of(rec), opt, keep_existing);
 }
 
+namespace {
+
+// The folders are made when the write finds them missing, not looked for before each file: after
+// the first file of a catalogue they are there.
+FsStatus write_copy(const fs::path& path, std::string_view bytes, const fs::path& root,
+                    const CatalogueStack& stack, OpenFolder* folder) {
+  AtomicWrite how;
+  how.folder = folder;
+  FsStatus s = write_file_atomic(path, bytes, how);
+  if (s.code != ENOENT && s.code != ENOTDIR) return s;
+  if (folder) folder->close();
+  s = make_target_dirs(root, stack);
+  return s.ok() ? write_file_atomic(path, bytes) : s;
+}
+
+}  // namespace
+
 CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
                             const CatalogueStack& stack, const Entry& e, const Options& opt,
-                            bool keep_existing) {
+                            bool keep_existing, OpenFolder* folder) {
   CopyOutcome out;
-  if (FsStatus s = make_target_dirs(root, stack); !s.ok()) {
-    out.status = CopyOutcome::Status::WriteFailed;
-    out.error = s.error;
-    return out;
-  }
   if (e.is_catalogue()) {
-    out.status = CopyOutcome::Status::Catalogue;
+    const FsStatus s = make_target_dirs(root, stack);
+    out.status = s.ok() ? CopyOutcome::Status::Catalogue : CopyOutcome::Status::WriteFailed;
+    out.error = s.error;
     return out;
   }
   out.path = target_dir(root, stack) / output_name(e.rec, opt);
@@ -204,7 +321,7 @@ CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
   const CopyResult r = COPY_BUF(disk, e, opt, entry_date(e, today_text()));
   out.ERR_COP = r.ERR_COP;
   out.bytes = r.BUF_FIL.size();
-  if (FsStatus s = write_file_atomic(out.path, r.BUF_FIL); !s.ok()) {
+  if (FsStatus s = write_copy(out.path, r.BUF_FIL, root, stack, folder); !s.ok()) {
     out.status = CopyOutcome::Status::WriteFailed;
     out.error = s.error;
   }

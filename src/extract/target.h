@@ -35,12 +35,31 @@ std::string output_name(const Record& rec, const Options& opt);
 
 struct FsStatus {
   std::string error;  // empty on success; else the system's reason (UTF-8)
+  int code = 0;       // the errno behind `error`, where there is one
   bool ok() const { return error.empty(); }
 };
 
 // Makes root and each level below it, one at a time from the top. A level that exists as something
 // other than a folder is an error.
 FsStatus make_target_dirs(const fs::path& root, const CatalogueStack& stack);
+
+// The folder a run of copies goes into, held open while they are written, so that each file is
+// made and named relative to it instead of walking the whole path twice. One is kept at a time;
+// the owner (one extraction) ends it, so no folder stays open beyond the run.
+class OpenFolder {
+ public:
+  OpenFolder() = default;
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+  ~OpenFolder() { close(); }
+  // The folder `dir`, opened when another was open before; -1 when it cannot be opened.
+  int at(const fs::path& dir);
+  void close();
+
+ private:
+  fs::path dir_;
+  int fd_ = -1;
+};
 
 // How write_file_atomic treats the target.
 struct AtomicWrite {
@@ -50,12 +69,15 @@ struct AtomicWrite {
   // old file or the new one. A disk image asks for it; a copy out of an image does not (it can
   // be made again, and a flush for each of thousands of extracted files costs minutes on a disk).
   bool durable = false;
+  OpenFolder* folder = nullptr;  // the caller's, where it holds one open for a run of copies
 };
 
-// Writes `bytes` to `path` atomically: a temporary file in the same folder, then renamed over the
-// target. A reader sees the old file or the complete new one, never a part; on any failure the
-// temporary file is removed and the target is as it was. The temporary file is named
-// PATH + kTemporaryMark + PID.N, N counting the process's writes.
+// Writes `bytes` to `path` atomically: a reader sees the old file or the complete new one, never a
+// part; on any failure the target is as it was and nothing is left beside it. A fresh file is
+// written unnamed (O_TMPFILE) and linked under its name once complete, where the file system
+// allows; otherwise, and over an existing file, a temporary file in the same folder is renamed
+// over the target. The temporary file is named PATH + kTemporaryMark + PID.N, N counting the
+// process's writes.
 inline constexpr std::string_view kTemporaryMark = ".odi-tmp.";
 FsStatus write_file_atomic(const fs::path& path, std::string_view bytes,
                            const AtomicWrite& how = {});
@@ -87,9 +109,10 @@ CopyOutcome copy_entry(const fs::path& image_path, const FileSystem& disk,
                        bool keep_existing = false);
 
 // The same with the target root given (`odi extract -o`): folders and names below it as above.
+// `folder`, where given, is held open from one copy to the next.
 CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
                             const CatalogueStack& stack, const Entry& e, const Options& opt,
-                            bool keep_existing = false);
+                            bool keep_existing = false, OpenFolder* folder = nullptr);
 
 // An MX_DOS record's copy, for callers that hold the record itself.
 CopyOutcome copy_entry(const fs::path& image_path, const Image& img, const CatalogueStack& stack,

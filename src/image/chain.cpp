@@ -80,9 +80,16 @@ ChainWalk walk_chain(const Image& img, const Record& rec) {
   return w;
 }
 
+void append_chain_body(const Image& img, const ChainWalk& w, std::string& out) {
+  size_t total = out.size();
+  for (const Piece& p : w.pieces) total += static_cast<size_t>(p.length);
+  out.reserve(total);  // one allocation, not one per doubling of a long body
+  for (const Piece& p : w.pieces) out += *img.read(p.offset, p.length);
+}
+
 std::string chain_body(const Image& img, const ChainWalk& w) {
   std::string body;
-  for (const Piece& p : w.pieces) body += *img.read(p.offset, p.length);
+  append_chain_body(img, w, body);
   return body;
 }
 

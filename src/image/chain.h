@@ -67,6 +67,8 @@ ChainWalk walk_chain(const Image& img, const Record& rec);
 
 // The body bytes a walk found, in chain order (pieces always lie inside the image).
 std::string chain_body(const Image& img, const ChainWalk& w);
+// The same, appended to `out`.
+void append_chain_body(const Image& img, const ChainWalk& w, std::string& out);
 
 // The checksum word the machine's monitor computes over a body: the low byte is the sum of all
 // bytes modulo 256; the high byte is the sum, over all bytes but the last, of each byte plus the
