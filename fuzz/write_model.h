@@ -2,10 +2,13 @@
 // path -> files with their bodies and load addresses. The model also says in advance whether the
 // writer must do a change or refuse it (name taken, catalogue full, no room, too large, too deep,
 // a catalogue that is not empty), so that a refusal without a reason fails as much as a change
-// that should have been refused. After every step the disk must list what the model holds, every
-// body must read back byte for byte, an MX_DOS catalogue's size word and the FAT's free cells must
-// be what the model counts, check() must find no damage, and a refusal must have left every byte
-// as it was. Shared by the property test (seeded) and the fuzz target (fuzz input).
+// that should have been refused. After every step the free room must be what the model counts,
+// and the catalogue the step wrote in must list what the model holds, with the file it wrote read
+// back byte for byte. Every `every` steps and at the end the whole disk is checked: every
+// catalogue and body, every size word, check() must find no damage, and a refusal on such a step
+// must have left every byte as it was. Shared by the property test (seeded, the whole disk after
+// every step) and the fuzz target (fuzz input), which checks the whole disk less often to run
+// more sequences.
 #pragma once
 
 #include <algorithm>
@@ -14,12 +17,12 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "image/fs.h"
-#include "image/mxdos/write.h"
 #include "image/write.h"
 
 namespace writemodel {
@@ -38,14 +41,26 @@ struct Node {
 
 class Model {
  public:
-  // What a sequence leans to: 0 a mix of everything, 1 filling the disk with big files, 2 filling
-  // the root and nesting catalogues deep.
-  Model(FsKind kind, unsigned mode) : kind_(kind), mode_(mode % 3) { fresh(); }
+  // What a sequence leans to: 0 a mix of everything, 1 big files on a disk that starts nearly full
+  // of them, 2 filling the root and nesting catalogues deep.
+  Model(FsKind kind, unsigned mode, unsigned every = 1) { start(kind, mode, every); }
+
+  // A new sequence on a new disk. The fuzz target keeps one model for all its inputs, so that the
+  // image's storage is reused instead of fresh pages for every input.
+  void start(FsKind kind, unsigned mode, unsigned every = 1) {
+    kind_ = kind;
+    mode_ = mode % 3;
+    every_ = std::max(every, 1U);
+    steps_ = 0;
+    body_.reserve(odi::kImageSize);  // once: no body is longer than the image
+    fresh();
+  }
 
   // One random change and the checks after it; the reason when a property fails.
   std::optional<std::string> step(const Pick& pick) {
-    before_.assign(img_);
     run_on_ = false;
+    kept_ = false;
+    ++steps_;
     static constexpr std::array<std::array<unsigned, 3>, 3> kWeights{
         {{45, 65, 80}, {70, 80, 90}, {50, 90, 93}}};  // put, mkdir, rm below each, mv above
     const auto& w = kWeights[mode_];
@@ -59,11 +74,22 @@ class Model {
     const odi::WriteResult got = op < w[0]   ? put(pick, want, what)
                                  : op < w[1] ? mkdir(pick, want, what)
                                              : rm_or_mv(pick, want, what, op >= w[2]);
-    if (run_on_ && want) return verify(what + " (not written: the list would run on)");
+    if (run_on_ && want) return checked(what + " (not written: the list would run on)");
     if (got.ok() != want)
       return what + (want ? ": refused: " + got.message : ": done, but should have been refused");
-    if (!got.ok() && img_ != before_) return what + ": refused, but the image changed";
-    return verify(what);
+    if (!got.ok() && kept_ && img_ != before_) return what + ": refused, but the image changed";
+    return checked(what);
+  }
+
+  // The whole disk once more, after a sequence whose steps were not all checked whole. The
+  // model's tree is let go after it, so that a fuzz input ends holding no memory it did not hold
+  // before (otherwise libFuzzer runs every new input again to look for a leak).
+  std::optional<std::string> finish() {
+    auto bad = verify("at the end");
+    root_ = Node{};
+    touched_ = {};
+    fs_.reset();
+    return bad;
   }
 
  private:
@@ -72,12 +98,42 @@ class Model {
   bool cpm() const { return kind_ == FsKind::Cpm; }
 
   void fresh() {
-    img_.clear();
-    (void)odi::new_disk(kind_, img_, cpm() ? "" : "MODEL", nullptr);
+    touched_ = {};
+    fs_.reset();
+    // A new disk is the same every time: made once for each file system, then copied.
+    static const std::array<std::string, 2> blank = [] {
+      std::array<std::string, 2> b;
+      (void)odi::new_disk(FsKind::MxDos, b[0], "MODEL", nullptr);
+      (void)odi::new_disk(FsKind::Cpm, b[1], "", nullptr);
+      return b;
+    }();
+    img_.assign(blank[cpm() ? 1 : 0]);
     root_ = Node{true, {}, 0, {}};
     // CP/M: the user areas exist from the start; they list only while they hold files.
     if (cpm())
       for (int u = 1; u <= 3; ++u) root_.kids["USER " + std::to_string(u) + "|"].catalogue = true;
+    if (mode_ == 1) nearly_full();
+  }
+
+  // Eleven files of 64000 bytes at the root: 693 of the 788 MX_DOS sectors, 352 of the 387 CP/M
+  // blocks. A short sequence then already meets a full disk: big files refused for room, and
+  // replacements that free the old file's room before they find the new one does not fit.
+  // Made once for each file system, then copied.
+  void nearly_full() {
+    static std::map<FsKind, std::pair<std::string, Node>> made;
+    auto it = made.find(kind_);
+    if (it == made.end()) {
+      for (int i = 0; i < 11; ++i) {
+        const std::string name = "BIG" + std::to_string(i);
+        const odi::NewFile f{name, "DAT", 0, pattern().substr(i, 64000), {0x01, 0x02, 0x93}, {}};
+        (void)odi::writer_for(kind_)->put_file(img_, stack_for({})->first, f, false);
+        fs_.reset();
+        root_.kids[name + "|DAT"] = Node{false, f.body, 0, {}};
+      }
+      it = made.emplace(kind_, std::pair{img_, root_}).first;
+    }
+    img_.assign(it->second.first);
+    root_ = it->second.second;
   }
 
   // A name as the writer is given it, keyed as the disk keeps it (CP/M: in capitals). Some are
@@ -114,6 +170,7 @@ class Model {
     for (const auto& k : p) n = &n->kids.at(k);
     return *n;
   }
+  const Node& node(const Path& p) const { return const_cast<Model*>(this)->node(p); }
   bool listed(const Node& n) const { return !n.catalogue || !cpm() || !n.kids.empty(); }
 
   // Every catalogue below `n` (`n` first) or every listed entry, as paths from the root.
@@ -162,8 +219,7 @@ class Model {
     const size_t len = big ? 60000 + pick(5538) : size_kind == 1 ? 0 : pick(2200);
     // Big files mostly from 0000h; now and then anywhere, which may run past FFFFh.
     f.start = static_cast<std::uint16_t>(pick(8) == 0 ? pick(65536) : len > 4096 ? 0 : 0x100);
-    const unsigned seed = pick(256);
-    for (size_t i = 0; i < len; ++i) f.body += static_cast<char>(i * 131 + (i >> 8) + seed);
+    f.body = pattern().substr(pick(256), len);
     const bool replace = pick(2) != 0;
     what = "put " + join(at) + "/" + k + " (" + std::to_string(len) + " bytes)";
 
@@ -180,9 +236,11 @@ class Model {
            (!cpm() || fits(true)) &&
            (cpm() || (f.start + len <= 65536 && count < (at.empty() ? 32U : 31U)));
 
+    touched_ = {at, k};
     const auto where = stack_for(at);
     if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
-    const auto r = settle(odi::writer_for(kind_)->put_file(img_, where->first, f, replace));
+    const auto r = settle(
+        want, [&] { return odi::writer_for(kind_)->put_file(img_, where->first, f, replace); });
     if (r.ok()) cat.kids[k] = Node{false, f.body, f.start, {}};
     return r;
   }
@@ -198,10 +256,13 @@ class Model {
                  : valid(k) && cat.kids.count(k) == 0 &&
                        listed_count(cat) < (at.empty() ? 32U : 31U) &&
                        room(root_, false) < capacity(false) && at.size() < 10;
+    touched_ = {at, k};
     const auto where = stack_for(at);
     if (!where) return {odi::kNoEntry, "no catalogue " + join(at), -1};
-    const auto r = settle(odi::writer_for(kind_)->make_catalogue(img_, where->first, name8(k),
-                                                                 ext3(k), {0x01, 0x02, 0x93}));
+    const auto r = settle(want, [&] {
+      return odi::writer_for(kind_)->make_catalogue(img_, where->first, name8(k), ext3(k),
+                                                    {0x01, 0x02, 0x93});
+    });
     if (r.ok() && !cpm()) cat.kids[k].catalogue = true;
     return r;
   }
@@ -222,12 +283,15 @@ class Model {
     want = rename ? valid(to) && !(cpm() && n.catalogue) &&
                         (to == k || other == cat.kids.end() || !listed(other->second))
                   : recursive || !n.catalogue || (!cpm() && n.kids.empty());
+    touched_ = {p, rename ? to : k};
     const auto where = stack_for(p, k);
     if (!where || where->second < 0) return {odi::kNoEntry, "no row for " + k, -1};
     const auto writer = odi::writer_for(kind_);
-    const auto& [st, row] = *where;
-    const auto r = settle(rename ? writer->rename_entry(img_, st, row, name8(to), ext3(to))
-                                 : writer->remove_entry(img_, st, row, recursive));
+    const auto r = settle(want, [&] {
+      const auto& [st, row] = *where;
+      return rename ? writer->rename_entry(img_, st, row, name8(to), ext3(to))
+                    : writer->remove_entry(img_, st, row, recursive);
+    });
     if (r.ok() && rename) {
       Node moved = std::move(cat.kids.at(k));
       cat.kids.erase(k);
@@ -245,18 +309,58 @@ class Model {
   // root, or a full sub-catalogue with its own record in slot 31) whose next sector starts with
   // the record marker (a catalogue with entries placed right after it), which a reader that does
   // not stop at 32 records would run on into. Such a change counts as refused, the model unchanged.
-  odi::WriteResult settle(odi::WriteResult r) {
-    if (!r.ok()) return r;
-    const odi::Image img(img_);
-    bool runs_on = false;
-    for (const odi::Problem& p : odi::open_file_system(img)->check()) {
+  // The image before the change is kept only where it is needed: to take back a change whose list
+  // would run on, and on the steps checked whole, to see that a refusal left every byte.
+  template <class Change>
+  odi::WriteResult settle(bool want, const Change& change) {
+    const bool may_run_on = full_list_near(root_, true);
+    kept_ = (!want && whole_step()) || may_run_on;
+    if (kept_) before_.assign(img_);
+    const odi::WriteResult r = change();
+    fs_.reset();
+    if (!r.ok() || !may_run_on) return r;
+    if (!runs_on(disk(), odi::root_stack(disk()))) return r;
+    for (const odi::Problem& p : disk().check())
       if (!p.note && p.kind != "records_past_32") return r;  // other damage: verify() reports it
-      runs_on = runs_on || !p.note;
-    }
-    if (!runs_on) return r;
     run_on_ = true;
     img_ = before_;
+    fs_.reset();
     return {odi::kRefused, "the list would run on into the next sector", -1};
+  }
+
+  // Whether an MX_DOS catalogue at or below `n` holds all its records but one or more, so that
+  // the step may fill its list.
+  bool full_list_near(const Node& n, bool root) const {
+    if (cpm()) return false;
+    if (listed_count(n) + (root ? 1 : 2) >= 32) return true;
+    return std::any_of(n.kids.begin(), n.kids.end(), [&](const auto& kid) {
+      return kid.second.catalogue && full_list_near(kid.second, false);
+    });
+  }
+  // Whether a list of 32 records on the disk, at `st` or below, runs on into the next sector.
+  static bool runs_on(const odi::FileSystem& fs, const odi::CatalogueStack& st) {
+    const odi::Location pos = st.KAT_POS[static_cast<size_t>(st.KAT_LEV)];
+    const auto list = fs.list(pos);
+    const auto next = fs.image().read(pos + 1024, 32);
+    if (list.size() == 32 && next && odi::Record::from(*next).has_marker()) return true;
+    for (size_t i = 0; i < list.size(); ++i) {
+      odi::CatalogueStack inner = st;
+      if (list[i].is_catalogue() && !st.on_path(list[i].inner) &&
+          odi::enter(inner, list[i], static_cast<int>(i)) && runs_on(fs, inner))
+        return true;
+    }
+    return false;
+  }
+
+  // Bodies are cut from one long pattern at an offset the input chooses: no two files alike,
+  // and a body costs one copy.
+  static const std::string& pattern() {
+    static const std::string p = [] {
+      std::string s(65536 + 256, '\0');
+      for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>(i * 131 + (i >> 8));
+      return s;
+    }();
+    return p;
   }
 
   size_t listed_count(const Node& n) const {
@@ -291,37 +395,76 @@ class Model {
   // The stack into the catalogue at `p`, and the row of `k` in it (-1 when `k` is not listed).
   std::optional<std::pair<odi::CatalogueStack, int>> stack_for(const Path& p,
                                                                const std::string& k = {}) const {
-    const odi::Image img(img_);
-    const auto fs = odi::open_file_system(img);
-    auto st = odi::root_stack(*fs);
+    return stack_for(disk(), p, k);
+  }
+  static std::optional<std::pair<odi::CatalogueStack, int>> stack_for(const odi::FileSystem& fs,
+                                                                      const Path& p,
+                                                                      const std::string& k) {
+    auto st = odi::root_stack(fs);
     for (size_t i = 0;; ++i) {
       const odi::Location here = st.KAT_POS[static_cast<size_t>(st.KAT_LEV)];
-      const auto rs = rows(*fs, here);
+      const auto rs = rows(fs, here);
       const auto it = rs.find(i < p.size() ? p[i] : k);
       if (i == p.size()) return std::pair{st, it == rs.end() ? -1 : it->second.second};
       if (it != rs.end())
         odi::enter(st, it->second.first, it->second.second);
-      else if (const auto hidden = fs->unlisted_catalogue(here, name8(p[i])))
-        st.enter(*hidden, name8(p[i]), static_cast<int>(fs->list(here).size()));
+      else if (const auto hidden = fs.unlisted_catalogue(here, name8(p[i])))
+        st.enter(*hidden, name8(p[i]), static_cast<int>(fs.list(here).size()));
       else
         return std::nullopt;
     }
   }
 
-  std::optional<std::string> verify(const std::string& what) const {
-    const odi::Image img(img_);
-    const auto fs = odi::open_file_system(img);
-    if (fs->kind() != kind_)
-      return what + ": the disk reads as " + std::string(fs_kind_name(fs->kind()));
-    for (const odi::Problem& p : fs->check())
-      if (!p.note) return what + ": check: " + p.path + ": " + p.message;
-    if (!cpm() && odi::mxdos::free_sectors(img) != capacity(false) - room(root_, false))
-      return what + ": the FAT's free cells are not the sectors nobody owns";
-    return same(*fs, root_, odi::root_stack(*fs), what);
+  // The checks after a step: the whole disk every `every_` steps, otherwise what the step wrote.
+  bool whole_step() const { return steps_ % every_ == 0; }
+  std::optional<std::string> checked(const std::string& what) const {
+    if (whole_step()) return verify(what);
+    if (auto bad = kind_and_room(disk(), what)) return bad;
+    const auto where = stack_for(disk(), touched_.first, {});
+    if (!where) return what + ": cannot enter " + join(touched_.first);
+    return same(disk(), node(touched_.first), where->first, what, &touched_.second);
   }
 
+  std::optional<std::string> verify(const std::string& what) const {
+    const odi::FileSystem& fs = disk();
+    if (auto bad = kind_and_room(fs, what)) return bad;
+    for (const odi::Problem& p : fs.check())
+      if (!p.note) return what + ": check: " + p.path + ": " + p.message;
+    return same(fs, root_, odi::root_stack(fs), what);
+  }
+
+  // The file system over the image as it is now: opened once after each change, for the checks
+  // after it and the choices of the next step.
+  const odi::FileSystem& disk() const {
+    if (!fs_) {
+      view_ = odi::Image(img_);
+      fs_ = odi::open_file_system(view_);
+    }
+    return *fs_;
+  }
+
+  // The disk reads as the file system it was made as, and its free room (MX_DOS: the FAT's free
+  // cells; CP/M: blocks no entry holds, and unused entries) is what nobody in the model owns.
+  std::optional<std::string> kind_and_room(const odi::FileSystem& fs,
+                                           const std::string& what) const {
+    if (fs.kind() != kind_)
+      return what + ": the disk reads as " + std::string(fs_kind_name(fs.kind()));
+    const odi::FileSystem::Space space = fs.space();
+    if (space.free != capacity(false) - room(root_, false))
+      return what + ": " + std::to_string(space.free) + " units free, the model counts " +
+             std::to_string(capacity(false) - room(root_, false));
+    if (cpm() && space.free_entries != capacity(true) - room(root_, true))
+      return what + ": " + std::to_string(space.free_entries) + " entries free, the model counts " +
+             std::to_string(capacity(true) - room(root_, true));
+    return std::nullopt;
+  }
+
+  // The rows of the catalogue at `st` against the model's `n`: names, kinds, size words, and the
+  // body and start of each file. With `only`, just the file of that key is read and no catalogue
+  // is entered; otherwise every catalogue below is compared too.
   std::optional<std::string> same(const odi::FileSystem& fs, const Node& n,
-                                  const odi::CatalogueStack& st, const std::string& what) const {
+                                  const odi::CatalogueStack& st, const std::string& what,
+                                  const std::string* only = nullptr) const {
     const auto rs = rows(fs, st.KAT_POS[static_cast<size_t>(st.KAT_LEV)]);
     if (rs.size() != listed_count(n))
       return what + ": " + std::to_string(rs.size()) + " rows listed, the model holds " +
@@ -333,12 +476,16 @@ class Model {
       const odi::Entry& e = it->second.first;
       if (e.is_catalogue() != kid.catalogue) return what + ": " + k + " has another kind";
       if (!kid.catalogue) {
-        if (fs.body(e) != kid.body) return what + ": the body of " + k + " differs";
+        if (only && k != *only) continue;
+        body_.clear();  // one buffer for all the bodies a check reads
+        odi::append_chain_body(fs.image(), fs.walk(e), body_);
+        if (body_ != kid.body) return what + ": the body of " + k + " differs";
         if (!cpm() && e.rec.start() != kid.start) return what + ": the start of " + k + " differs";
         continue;
       }
       if (!cpm() && e.rec.size_kb() != room(kid, false, true))
         return what + ": the size word of " + k + " is not the total below it";
+      if (only) continue;
       odi::CatalogueStack inner = st;
       if (!odi::enter(inner, e, it->second.second)) return what + ": cannot enter " + k;
       if (auto bad = same(fs, kid, inner, what)) return bad;
@@ -346,12 +493,19 @@ class Model {
     return std::nullopt;
   }
 
-  FsKind kind_;
-  unsigned mode_;
+  FsKind kind_ = FsKind::MxDos;
+  unsigned mode_ = 0;
+  unsigned every_ = 1;
+  unsigned steps_ = 0;
   std::string img_;
-  std::string before_;
+  std::string before_;  // the image before the step's change, where settle() kept it
+  bool kept_ = false;
   bool run_on_ = false;
+  std::pair<Path, std::string> touched_;  // the catalogue the step wrote in, and the key
   Node root_;
+  mutable std::string body_;
+  mutable odi::Image view_;                      // img_, as disk() reads it
+  mutable std::unique_ptr<odi::FileSystem> fs_;  // none: img_ changed since disk() opened it
 };
 
 }  // namespace writemodel

@@ -3,21 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 #include "write_model.h"
 
 namespace {
 
 void run(odi::FsKind kind, unsigned seeds, int steps) {
-#ifdef __GLIBC__
-  // Every step copies the 800 KB image a few times: kept on the heap instead of fresh pages from
-  // the system each time, the run takes a third of the time.
-  mallopt(M_MMAP_THRESHOLD, 64 << 20);
-  mallopt(M_TRIM_THRESHOLD, 256 << 20);
-#endif
   for (unsigned seed = 1; seed <= seeds; ++seed) {
     std::mt19937 gen(seed);
     const writemodel::Pick pick = [&](unsigned n) {
