@@ -138,7 +138,9 @@ void CpmFs::read_directory() {
   for (size_t f = 0; f < files_.size(); ++f) {
     File& file = files_[f];
     auto& ex = extents[f];
-    std::stable_sort(ex.begin(), ex.end());
+    // The pairs differ in their entry numbers, so any sort gives the one order; a stable sort
+    // would ask for a buffer for every file of every reading.
+    std::sort(ex.begin(), ex.end());
     int expect = 0;  // the next entry number (extent / (EXM + 1)) a whole file has
     for (const auto& [extent, i] : ex) {
       const int number = extent / per_entry;

@@ -1,6 +1,7 @@
 #include "image/cpm/write.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -194,13 +195,14 @@ class Target {
 // so the row is the number of other names of the user met before the file's first entry: one pass
 // over the directory, instead of reading the whole disk again for each file a put writes.
 int row_of(const Disk& d, int user, std::string_view key) {
-  std::set<std::string> before;
+  std::set<std::array<char, kNameBytes>> before;
   for (int i = 0; i < d.entry_count(); ++i) {
     const DirEntry e = d.entry(i);
     if (e.user() != user) continue;
-    std::string name = e.name8() + e.type3();
-    if (name == key) return static_cast<int>(before.size());
-    before.insert(std::move(name));
+    std::array<char, kNameBytes> name{};
+    for (size_t k = 0; k < name.size(); ++k) name[k] = static_cast<char>(e.b[1 + k] & 0x7F);
+    if (std::string_view(name.data(), name.size()) == key) return static_cast<int>(before.size());
+    before.insert(name);
   }
   return -1;
 }
