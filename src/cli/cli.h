@@ -55,7 +55,8 @@ struct LoadedDisk {
   LoadedDisk& operator=(const LoadedDisk&) = delete;
 };
 
-// Reads `path`; on failure says why on stderr and returns false.
+// Reads `path`; on failure says why on stderr and returns false. Bytes left in `disk` by an image
+// no file system reads any more lend their memory to the new one.
 bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet = false,
                std::string* why = nullptr);
 

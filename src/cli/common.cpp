@@ -43,13 +43,13 @@ void complain(std::string_view message) {
 }
 
 bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet, std::string* why) {
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
+  // The bytes of an image read before (and no longer shown) give their memory to this one.
+  LoadedImage li = read_image_file(path, disk.disk ? std::string() : std::move(disk.bytes));
+  if (li.folder) {
     if (why) *why = "is a folder, not an image";
     if (!quiet) complain(path.string() + ": is a folder, not an image");
     return false;
   }
-  LoadedImage li = read_image_file(path);
   if (!li.ok()) {
     if (why) *why = li.error;
     if (!quiet) complain(path.string() + ": cannot open: " + li.error);

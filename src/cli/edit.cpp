@@ -81,14 +81,14 @@ int take_lock(ImageLock& lock, const fs::path& target, double wait, std::string&
   return kExitNoImage;
 }
 
-int Edit::open(const std::string& image, double wait) {
+int Edit::open(const std::string& image, double wait, std::string spare) {
   name_ = image;
   std::string why;
   const auto target = write_target(image, why);
   if (!target) return fail(kExitNoImage, "cannot open: " + why);
   target_ = *target;
   if (const int rc = take_lock(lock_, target_, wait, why); rc != kExitOk) return fail(rc, why);
-  LoadedImage li = read_image_file(target_);
+  LoadedImage li = read_image_file(target_, std::move(spare));
   if (!li.ok()) return fail(kExitNoImage, "cannot open: " + li.error);
   if (::access(target_.c_str(), W_OK) != 0)
     return fail(kExitNoImage, "cannot write: " + std::string(std::strerror(errno)));

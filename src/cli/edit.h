@@ -44,8 +44,9 @@ class Edit {
   explicit Edit(bool quiet = false) : quiet_(quiet) {}
 
   // Locks and loads the image; a status other than 0 when nothing may be written into it. The
-  // lock is held until the object goes, after commit.
-  int open(const std::string& image, double wait);
+  // lock is held until the object goes, after commit. `spare`: memory an earlier look at the
+  // image no longer needs, for the bytes.
+  int open(const std::string& image, double wait, std::string spare = {});
 
   const FileSystem& disk() const { return *disk_; }
   const std::string& bytes() const { return bytes_; }

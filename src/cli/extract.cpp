@@ -112,9 +112,23 @@ class Reporter {
   std::chrono::steady_clock::time_point last_{};
 };
 
-void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& rep, Outcome& o) {
+// The image's memory goes back to the job when a task ends, however it ends: the next image of
+// the job reads into it instead of a fresh 800 KB.
+struct Lent {
+  LoadedDisk& disk;
+  std::string& spare;
+  ~Lent() {
+    disk.disk.reset();
+    spare = std::move(disk.bytes);
+  }
+};
+
+void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& rep, Outcome& o,
+              std::string& spare) {
   const std::string name = t.image.string();
   LoadedDisk disk;
+  disk.bytes = std::move(spare);
+  const Lent lent{disk, spare};
   std::string why;
   if (!load_disk(t.image, disk, true, &why)) {
     o.reports.push_back(name + ": cannot open: " + why);
@@ -313,11 +327,12 @@ int cmd_extract(const ExtractArgs& a) {
   Reporter rep(tasks.size(), !a.quiet && ::isatty(STDERR_FILENO));
   std::atomic<std::size_t> next{0};
   auto worker = [&] {
+    std::string spare;  // the memory of the job's last image
     for (std::size_t u; (u = next++) < units.size();) {
       for (std::size_t i : units[u]) {
         rep.image_started(tasks[i].image);
         Outcome o;
-        run_task(tasks[i], *opt, a.all, a.no_clobber, rep, o);
+        run_task(tasks[i], *opt, a.all, a.no_clobber, rep, o, spare);
         rep.image_done(i, std::move(o));
       }
     }

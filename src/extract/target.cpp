@@ -184,9 +184,18 @@ struct Place {
 };
 
 Place place_of(const fs::path& path, OpenFolder* folder) {
-  const int dir = folder ? folder->at(path.parent_path()) : -1;
+  if (!folder) return {AT_FDCWD, path.string()};
+  // FOLDER/NAME split at its last slash, as the path's own parent and file name would give it but
+  // with no parsing into components, which cost more than the rest of the name's making; a path
+  // of another shape (no folder, a doubled or trailing slash) takes the parsing way.
+  const std::string& s = path.native();
+  const size_t slash = s.rfind('/');
+  const bool plain =
+      slash != std::string::npos && slash > 0 && slash + 1 < s.size() && s[slash - 1] != '/';
+  const int dir = plain ? folder->at(std::string_view(s).substr(0, slash))
+                        : folder->at(path.parent_path().native());
   if (dir < 0) return {AT_FDCWD, path.string()};
-  return {dir, path.filename().string()};
+  return {dir, plain ? s.substr(slash + 1) : path.filename().string()};
 }
 
 // Names the finished unnamed file and closes it. A target that exists already is replaced the
@@ -214,11 +223,12 @@ int name_and_close(int fd, const Place& place, const fs::path& path, bool no_clo
 
 }  // namespace
 
-int OpenFolder::at(const fs::path& dir) {
+int OpenFolder::at(std::string_view dir) {
+  // The same spelling is the same folder; another spelling of it merely opens it again.
   if (fd_ >= 0 && dir == dir_) return fd_;
   close();
-  fd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ >= 0) dir_ = dir;
+  dir_ = dir;
+  fd_ = ::open(dir_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   return fd_;
 }
 
@@ -318,7 +328,9 @@ CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
     out.status = CopyOutcome::Status::Kept;
     return out;
   }
-  const CopyResult r = COPY_BUF(disk, e, opt, entry_date(e, today_text()));
+  // Today's date is looked up only for a row that keeps none (CP/M): the clock and the time zone
+  // cost more than the rest of a small file's copy.
+  const CopyResult r = COPY_BUF(disk, e, opt, e.date.empty() ? today_text() : e.date);
   out.ERR_COP = r.ERR_COP;
   out.bytes = r.BUF_FIL.size();
   if (FsStatus s = write_copy(out.path, r.BUF_FIL, root, stack, folder); !s.ok()) {

@@ -53,11 +53,11 @@ class OpenFolder {
   OpenFolder& operator=(const OpenFolder&) = delete;
   ~OpenFolder() { close(); }
   // The folder `dir`, opened when another was open before; -1 when it cannot be opened.
-  int at(const fs::path& dir);
+  int at(std::string_view dir);
   void close();
 
  private:
-  fs::path dir_;
+  std::string dir_;
   int fd_ = -1;
 };
 

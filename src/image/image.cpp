@@ -1,41 +1,66 @@
 #include "image/image.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <system_error>
 
 namespace odi {
 
-LoadedImage read_image_file(const std::filesystem::path& path) {
+namespace {
+
+// Reads up to `want` bytes of `fd` into `bytes` (resized to what arrived); the system's reason
+// on an error.
+std::string read_up_to(int fd, size_t want, std::string& bytes) {
+  // A buffer of an image read before already has this size: nothing to clear again.
+  bytes.resize(want);
+  size_t got = 0;
+  std::string error;
+  while (got < want) {
+    const ssize_t n = ::read(fd, bytes.data() + got, want - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = std::strerror(errno != 0 ? errno : EIO);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  return error;
+}
+
+}  // namespace
+
+LoadedImage read_image_file(const std::filesystem::path& path, std::string buffer) {
   LoadedImage out;
-  std::error_code ec;
-  const auto st = std::filesystem::status(path, ec);
-  if (std::filesystem::is_directory(st)) {
+  // One look by name before the file is opened: a folder, a pipe or a device that merely carries
+  // an image's name would block the read or never end.
+  struct stat st {};
+  const bool known = ::stat(path.c_str(), &st) == 0;
+  if (known && S_ISDIR(st.st_mode)) {
+    out.folder = true;
     out.error = std::make_error_code(std::errc::is_a_directory).message();
     return out;
   }
-  // A pipe or a device that merely carries an image's name would block the read or never end.
-  if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st)) {
+  if (known && !S_ISREG(st.st_mode)) {
     out.error = "not a regular file";
     return out;
   }
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     out.error = std::strerror(errno);
     return out;
   }
-  // One read of the whole file (no more than an address can reach); the size is asked first so
+  // One read of the whole file (no more than an address can reach); the size is known first so
   // that no more memory is touched than the file holds.
-  const auto size = std::filesystem::file_size(path, ec);
+  const bool sized = known || ::fstat(fd, &st) == 0;
   const auto want = static_cast<size_t>(
-      ec ? kMaxImageRead
-         : std::min<std::uintmax_t>(size, static_cast<std::uintmax_t>(kMaxImageRead)));
-  out.bytes.resize(want);
-  size_t got = std::fread(out.bytes.data(), 1, want, f);
-  if (std::ferror(f) != 0) out.error = std::strerror(errno != 0 ? errno : EIO);
-  std::fclose(f);
-  out.bytes.resize(got);
+      sized ? std::min<std::int64_t>(std::max<std::int64_t>(st.st_size, 0), kMaxImageRead)
+            : kMaxImageRead);
+  out.bytes = std::move(buffer);
+  out.error = read_up_to(fd, want, out.bytes);
+  ::close(fd);
   return out;
 }
 

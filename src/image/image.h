@@ -62,12 +62,15 @@ class Image {
 inline constexpr std::int64_t kMaxImageRead = std::int64_t{4} * 1024 * 1024;
 
 struct LoadedImage {
-  std::string bytes;  // the first kMaxImageRead bytes of the file at most
-  std::string error;  // empty when the file was read; otherwise the system's reason (UTF-8)
+  std::string bytes;    // the first kMaxImageRead bytes of the file at most
+  std::string error;    // empty when the file was read; otherwise the system's reason (UTF-8)
+  bool folder = false;  // the name is a folder's (error says so too)
   bool ok() const { return error.empty(); }
 };
 
 // Reads an image file once, whole (up to kMaxImageRead). Never creates or changes the file.
-LoadedImage read_image_file(const std::filesystem::path& path);
+// `buffer`: the bytes of an image read before, whose memory the new one may take over (a run of
+// images then neither allocates nor clears 800 KB for each).
+LoadedImage read_image_file(const std::filesystem::path& path, std::string buffer = {});
 
 }  // namespace odi

@@ -112,7 +112,10 @@ DirEntry CpmFs::entry(int i) const {
 }
 
 void CpmFs::read_directory() {
-  std::map<std::pair<int, std::string>, size_t> by_name;
+  // A file is known by its user byte and its 11 name bytes without attribute bits; the key holds
+  // them as they stand, so that looking one up makes no strings (the directory is read again
+  // after every file a put writes).
+  std::map<std::array<unsigned char, 12>, size_t> by_name;
   std::vector<std::vector<std::pair<int, int>>> extents;  // per file: (extent, entry number)
   for (int i = 0; i < entry_count(); ++i) {
     const DirEntry e = entry(i);
@@ -121,10 +124,12 @@ void CpmFs::read_directory() {
       odd_.push_back(i);
       continue;
     }
-    const auto key = std::make_pair(e.user(), e.name8() + e.type3());
+    std::array<unsigned char, 12> key{};
+    key[0] = e.b[0];
+    for (size_t k = 1; k < key.size(); ++k) key[k] = e.b[k] & 0x7F;
     auto [it, fresh] = by_name.emplace(key, files_.size());
     if (fresh) {
-      files_.push_back({e.user(), key.second, {}, {}, 0, 0, false});
+      files_.push_back({e.user(), e.name8() + e.type3(), {}, {}, 0, 0, false});
       extents.emplace_back();
     }
     extents[it->second].emplace_back(e.extent(), i);
@@ -133,7 +138,9 @@ void CpmFs::read_directory() {
   for (size_t f = 0; f < files_.size(); ++f) {
     File& file = files_[f];
     auto& ex = extents[f];
-    std::stable_sort(ex.begin(), ex.end());
+    // The pairs differ in their entry numbers, so any sort gives the one order; a stable sort
+    // would ask for a buffer for every file of every reading.
+    std::sort(ex.begin(), ex.end());
     int expect = 0;  // the next entry number (extent / (EXM + 1)) a whole file has
     for (const auto& [extent, i] : ex) {
       const int number = extent / per_entry;

@@ -1,8 +1,10 @@
 #include "image/cpm/write.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -188,13 +190,20 @@ class Target {
   std::unique_ptr<FileSystem> fs_;
 };
 
-// The row of the file `key` of `user` in the listing of the changed image.
-int row_of(const std::string& image, int user, std::string_view key) {
-  const Image img(image);
-  const auto fs = open_file_system(img);
-  const std::vector<Entry> rows = fs->list(user);
-  for (size_t i = 0; i < rows.size(); ++i)
-    if (rows[i].is_file() && key_of(rows[i]) == key) return static_cast<int>(i);
+// The row of the file `key` of `user` in the listing of the changed disk. The listing shows a
+// user's files in the order of their first directory entries (the user areas come after them),
+// so the row is the number of other names of the user met before the file's first entry: one pass
+// over the directory, instead of reading the whole disk again for each file a put writes.
+int row_of(const Disk& d, int user, std::string_view key) {
+  std::set<std::array<char, kNameBytes>> before;
+  for (int i = 0; i < d.entry_count(); ++i) {
+    const DirEntry e = d.entry(i);
+    if (e.user() != user) continue;
+    std::array<char, kNameBytes> name{};
+    for (size_t k = 0; k < name.size(); ++k) name[k] = static_cast<char>(e.b[1 + k] & 0x7F);
+    if (std::string_view(name.data(), name.size()) == key) return static_cast<int>(before.size());
+    before.insert(name);
+  }
   return -1;
 }
 
@@ -334,7 +343,7 @@ WriteResult CpmWriter::put_file(std::string& image, const CatalogueStack& where,
     d.put(entries[static_cast<size_t>(k)], e);
   }
   d.keep();
-  return {0, {}, row_of(image, t.user, *key)};
+  return {0, {}, row_of(d, t.user, *key)};
 }
 
 WriteResult CpmWriter::make_catalogue(std::string& image, const CatalogueStack& where,
@@ -403,7 +412,7 @@ WriteResult CpmWriter::rename_entry(std::string& image, const CatalogueStack& wh
     d.put(i, x);
   }
   d.keep();
-  return {0, {}, row_of(image, t.user, *key)};
+  return {0, {}, row_of(d, t.user, *key)};
 }
 
 std::int64_t CpmWriter::largest_body(const std::string& image, bool replace) const {
