@@ -356,13 +356,16 @@ std::vector<Problem> CpmFs::check() const {
         "directory entry " + std::to_string(i) + " has user byte " +
             std::to_string(entry(i).user()) + ", which CP/M 2.2 does not use");
 
-  std::map<int, std::string> owner;
-  for (int b = 0; b < dpb_.dir_blocks(); ++b) owner[b] = "the directory";
+  // The owner of each block: 0 the directory, 1 + n file n, -1 none.
+  std::vector<int> owner(static_cast<size_t>(dpb_.dsm) + 1, -1);
+  std::vector<std::string> owners{"the directory"};
+  for (int b = 0; b < dpb_.dir_blocks() && b <= dpb_.dsm; ++b) owner[static_cast<size_t>(b)] = 0;
   for (size_t fi = 0; fi < files_.size(); ++fi) {
     const File& f = files_[fi];
     const Entry e = make_entry(f, static_cast<int>(fi));
     const std::string path =
         (f.user ? "USER " + std::to_string(f.user) + "/" : std::string()) + entry_name(e.rec);
+    owners.push_back(path);
     if (f.missing) add("missing_extent", path, "an extent before the last one is missing");
     for (int i : f.duplicates)
       add("duplicate_extent", path,
@@ -383,10 +386,12 @@ std::vector<Problem> CpmFs::check() const {
                   std::to_string(dpb_.dsm));
           continue;
         }
-        auto [it, fresh] = owner.emplace(b, path);
-        if (!fresh)
+        int& o = owner[static_cast<size_t>(b)];
+        if (o >= 0)
           add("shared_block", path,
-              "block " + std::to_string(b) + " also belongs to " + it->second);
+              "block " + std::to_string(b) + " also belongs to " + owners[static_cast<size_t>(o)]);
+        else
+          o = static_cast<int>(fi) + 1;
       }
       const std::string where = "extent " + std::to_string(d.extent()) + ": ";
       if (d.rc() > 128)

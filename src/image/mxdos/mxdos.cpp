@@ -1,8 +1,10 @@
 #include "image/mxdos/mxdos.h"
 
 #include <algorithm>
+#include <array>
+#include <cassert>
 #include <cstdio>
-#include <map>
+#include <vector>
 
 #include "image/catalogue.h"
 #include "image/mxdos/write.h"
@@ -51,8 +53,8 @@ class Checker {
       else
         add("no_signature", {}, "no \"Dos_MX\" signature in the first 288 bytes");
     }
-    for (int k = 0; k < 12; ++k) owner_[k] = "the DOS and FAT area";
-    if (img_.read(kRootOffset, kSectorSize)) owner_[12] = "the root catalogue";
+    for (int k = 0; k < 12; ++k) claim(k, {}, "the DOS and FAT area");
+    if (img_.read(kRootOffset, kSectorSize)) claim(12, {}, "the root catalogue");
     CatalogueStack root;
     root.reset_root(disk_name(img_));
     catalogue(root, {});
@@ -65,10 +67,18 @@ class Checker {
   }
 
   // Sector `k` belongs to `who`; a second owner is a cross-link.
+  // Owners are kept once each, in the order they claim: a file claims all its sectors in a row.
   void claim(int k, const std::vector<std::string>& path, const std::string& who) {
-    auto [it, fresh] = owner_.emplace(k, who);
-    if (!fresh && it->second != who)
-      add("shared_sector", path, "sector " + ts(k) + " also belongs to " + it->second);
+    assert(k >= 0 && k < kSectorCount);  // chains and catalogue addresses are sectors (KON_FAT)
+    if (k < 0 || k >= kSectorCount) return;
+    int& owner = owner_[static_cast<size_t>(k)];
+    if (owner < 0) {
+      if (owners_.empty() || owners_.back() != who) owners_.push_back(who);
+      owner = static_cast<int>(owners_.size()) - 1;
+    } else if (owners_[static_cast<size_t>(owner)] != who) {
+      add("shared_sector", path,
+          "sector " + ts(k) + " also belongs to " + owners_[static_cast<size_t>(owner)]);
+    }
   }
 
   void catalogue(const CatalogueStack& stack, const std::vector<std::string>& path) {
@@ -191,7 +201,13 @@ class Checker {
   }
 
   const Image& img_;
-  std::map<int, std::string> owner_;
+  std::array<int, kSectorCount> owner_ = filled(-1);  // index into owners_, or -1
+  std::vector<std::string> owners_;
+  static std::array<int, kSectorCount> filled(int v) {
+    std::array<int, kSectorCount> a;
+    a.fill(v);
+    return a;
+  }
   std::vector<Problem> problems_;
 };
 
