@@ -375,11 +375,17 @@ class Model {
   }
 
   // The disk's own rows of the catalogue at `pos`, keyed as the model keys them; a full
-  // sub-catalogue's record of itself is left out.
-  static std::map<std::string, std::pair<odi::Entry, int>> rows(const odi::FileSystem& fs,
-                                                                odi::Location pos) {
-    std::map<std::string, std::pair<odi::Entry, int>> out;
+  // sub-catalogue's record of itself is left out. At most 32: looked up one by one, and a name
+  // the disk lists twice counts twice.
+  struct Rows : std::vector<std::pair<std::string, std::pair<odi::Entry, int>>> {
+    const_iterator find(const std::string& k) const {
+      return std::find_if(begin(), end(), [&](const auto& r) { return r.first == k; });
+    }
+  };
+  static Rows rows(const odi::FileSystem& fs, odi::Location pos) {
+    Rows out;
     const auto list = fs.list(pos);
+    out.reserve(list.size());
     for (size_t i = 0; i < list.size(); ++i) {
       const odi::Entry& e = list[i];
       if (e.is_catalogue() && e.inner == pos && e.user < 0) continue;
@@ -387,7 +393,8 @@ class Model {
       const auto trim = [](std::string_view v) {
         return std::string(v.substr(0, v.find_last_not_of(' ') + 1));
       };
-      out[trim(f.substr(0, 8)) + "|" + trim(f.substr(9, 3))] = {e, static_cast<int>(i)};
+      out.emplace_back(trim(f.substr(0, 8)) + "|" + trim(f.substr(9, 3)),
+                       std::pair{e, static_cast<int>(i)});
     }
     return out;
   }
