@@ -127,8 +127,8 @@ void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& 
               std::string& spare) {
   const std::string name = t.image.string();
   LoadedDisk disk;
-  disk.bytes = std::move(spare);
   const Lent lent{disk, spare};
+  disk.bytes = std::move(spare);
   std::string why;
   if (!load_disk(t.image, disk, true, &why)) {
     o.reports.push_back(name + ": cannot open: " + why);

@@ -27,9 +27,10 @@ void ImageChange::fill(size_t off, size_t len, char c) {
 void ImageChange::undo() noexcept {
   // Latest first, so that bytes written twice get back what they held before either write.
   size_t end = old_.size();
-  for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
-    end -= it->second;
-    std::memcpy(b_.data() + it->first, old_.data() + end, it->second);
+  for (size_t i = undo_.size(); i-- > 0;) {
+    const auto [off, len] = undo_[i];
+    end -= len;
+    std::memcpy(b_.data() + off, old_.data() + end, len);
   }
   keep();
 }
