@@ -29,7 +29,8 @@ struct Record {
   }
   static Record from(std::string_view bytes32) {
     Record r;
-    std::memcpy(r.b.data(), bytes32.data(), std::min(r.b.size(), bytes32.size()));
+    if (!bytes32.empty())  // an empty view may point nowhere
+      std::memcpy(r.b.data(), bytes32.data(), std::min(r.b.size(), bytes32.size()));
     return r;
   }
 

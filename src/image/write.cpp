@@ -16,7 +16,7 @@ void ImageChange::save(size_t off, size_t len) {
 
 void ImageChange::write(size_t off, std::string_view s) {
   save(off, s.size());
-  std::memmove(b_.data() + off, s.data(), s.size());
+  if (!s.empty()) std::memmove(b_.data() + off, s.data(), s.size());  // an empty view may be null
 }
 
 void ImageChange::fill(size_t off, size_t len, char c) {

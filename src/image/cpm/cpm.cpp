@@ -107,7 +107,8 @@ DirEntry CpmFs::entry(int i) const {
   e.b.fill(kUnused);  // an entry the image cannot hold reads as unused
   const std::string_view s =
       image().head(dpb_.block_offset(0) + std::int64_t{i} * kEntrySize, kEntrySize);
-  std::memcpy(e.b.data(), s.data(), std::min(e.b.size(), s.size()));
+  // Past the end of a short image the view is empty and may point nowhere: nothing to copy.
+  if (!s.empty()) std::memcpy(e.b.data(), s.data(), std::min(e.b.size(), s.size()));
   return e;
 }
 
