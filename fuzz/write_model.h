@@ -321,7 +321,7 @@ class Model {
     if (!r.ok() || !may_run_on) return r;
     if (!runs_on(disk(), odi::root_stack(disk()))) return r;
     for (const odi::Problem& p : disk().check())
-      if (!p.note && p.kind != "records_past_32") return r;  // other damage: verify() reports it
+      if (!p.note && p.kind != "records_past_32") return r;  // other damage: a whole check says so
     run_on_ = true;
     img_ = before_;
     fs_.reset();
