@@ -88,7 +88,7 @@ int Edit::open(const std::string& image, double wait, std::string spare) {
   if (!target) return fail(kExitNoImage, "cannot open: " + why);
   target_ = *target;
   if (const int rc = take_lock(lock_, target_, wait, why); rc != kExitOk) return fail(rc, why);
-  LoadedImage li = read_image_file(target_, std::move(spare));
+  LoadedImage li = read_image_fd(lock_.fd(), std::move(spare));
   if (!li.ok()) return fail(kExitNoImage, "cannot open: " + li.error);
   if (::access(target_.c_str(), W_OK) != 0)
     return fail(kExitNoImage, "cannot write: " + std::string(std::strerror(errno)));

@@ -38,7 +38,9 @@ ImageLock::Status ImageLock::acquire(const std::filesystem::path& path,
       ::close(fd_);
       fd_ = -1;
     }
-    if (fd_ < 0) fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0) fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+      fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) {
       why = std::strerror(errno);
       return Status::NoImage;

@@ -64,4 +64,22 @@ LoadedImage read_image_file(const std::filesystem::path& path, std::string buffe
   return out;
 }
 
+LoadedImage read_image_fd(int fd, std::string buffer) {
+  LoadedImage out;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+    out.error = std::strerror(errno);
+    return out;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    out.error = "not a regular file";
+    return out;
+  }
+  const auto want = static_cast<size_t>(
+      std::min<std::int64_t>(std::max<std::int64_t>(st.st_size, 0), kMaxImageRead));
+  out.bytes = std::move(buffer);
+  out.error = read_up_to(fd, want, out.bytes);
+  return out;
+}
+
 }  // namespace odi

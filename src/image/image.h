@@ -73,4 +73,9 @@ struct LoadedImage {
 // images then neither allocates nor clears 800 KB for each).
 LoadedImage read_image_file(const std::filesystem::path& path, std::string buffer = {});
 
+// The same through a descriptor the caller keeps open, from the file's first byte: a writer reads
+// the image through its locked descriptor, because on NFS the lock is a POSIX record lock, which
+// the close of any other descriptor of the file would drop.
+LoadedImage read_image_fd(int fd, std::string buffer = {});
+
 }  // namespace odi

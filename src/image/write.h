@@ -68,6 +68,10 @@ class DiskWriter {
                                std::array<unsigned char, 3> /*date*/) const {
     return {};
   }
+  // The name this file system stores for the name given, where it keeps another form of it: a
+  // CP/M directory holds Latin letters in capitals, as CP/M's own commands and cpmtools write
+  // them (a name in small letters cannot be typed at the CCP). Elsewhere the name stays.
+  virtual void stored_name(std::string& /*name8*/, std::string& /*ext3*/) const {}
   // The read-only mark of the file at `row`, where the file system keeps one (CP/M); elsewhere
   // nothing changes.
   virtual WriteResult set_read_only(std::string& /*image*/, const CatalogueStack& /*where*/,

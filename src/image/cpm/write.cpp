@@ -387,6 +387,12 @@ WriteResult CpmWriter::remove_entry(std::string& image, const CatalogueStack& wh
   return {};
 }
 
+void CpmWriter::stored_name(std::string& name8, std::string& ext3) const {
+  for (std::string* s : {&name8, &ext3})
+    for (char& c : *s)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+}
+
 WriteResult CpmWriter::rename_entry(std::string& image, const CatalogueStack& where, int row,
                                     std::string_view name8, std::string_view ext3) const {
   std::string why;

@@ -52,6 +52,8 @@ class CpmWriter : public DiskWriter {
   // The read-only attribute: the high bit of the type's first byte, in every extent of the file.
   WriteResult set_read_only(std::string& image, const CatalogueStack& where, int row,
                             bool on) const override;
+  // Latin small letters as capitals.
+  void stored_name(std::string& name8, std::string& ext3) const override;
   // The free blocks' bytes; with `replace`, every block outside the directory.
   std::int64_t largest_body(const std::string& image, bool replace) const override;
 };

@@ -246,7 +246,10 @@ Entry entry_of(const Record& rec) {
   Entry e;
   e.rec = rec;
   e.inner = sector_offset(rec.first_track(), rec.first_sector());
-  if (rec.is_file()) e.bytes = std::max<std::int32_t>(FIL_PARAM(rec).LEN_ADR + 1, 0);
+  // An empty file has no sector, and its end address one below its start: from address 0 that
+  // is FFFFh, the same addresses as a body of 64 KB. The chain's size of 0 tells them apart.
+  if (rec.is_file())
+    e.bytes = rec.size_kb() == 0 ? 0 : std::max<std::int32_t>(FIL_PARAM(rec).LEN_ADR + 1, 0);
   if (rec.is_file() || rec.is_catalogue()) e.date = FIL_DAT(rec, {});
   return e;
 }
