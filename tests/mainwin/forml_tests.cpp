@@ -600,6 +600,8 @@ class FormLTest : public QObject {
     const QString copies = w.state().DIR_COP;
     const auto data = drag(w, {0, 2, 3});  // GAME, DOCS and the up-row
     QVERIFY(data && data->hasFormat("text/uri-list"));
+    // Only a copy: a drag that moved would take the rows out of the list.
+    QCOMPARE(child<ClickList>(w, "List1")->model()->supportedDragActions(), Qt::CopyAction);
     const QList<QUrl> urls = data->urls();
     QCOMPARE(urls.size(), 2);
     const QFileInfo file(urls[0].toLocalFile()), folder(urls[1].toLocalFile());
