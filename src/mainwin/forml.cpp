@@ -1,20 +1,27 @@
 #include "mainwin/forml.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStorageInfo>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
 
 #include "extract/copy_buf.h"
+#include "extract/copy_tree.h"
 #include "extract/target.h"
 #include "helpview/formh.h"
 #include "helpview/formv.h"
@@ -34,6 +41,7 @@ const QString FormL::kFrmDiskStart = QStringLiteral(
 const QString FormL::kFrmDiskHead = QStringLiteral(
     "Образ Дискеты        Версия                         Имя дискеты\\каталоги                     "
     "   Дата: ");
+const QString FormL::kNotImage = QStringLiteral(" Не образ дискеты ODI: ");
 
 namespace {
 
@@ -75,6 +83,8 @@ bool entry_exists(const fs::path& p) {
 
 FormL::FormL(const QString& start, QWidget* parent) : QWidget(parent) {
   build();
+  setAcceptDrops(true);
+  List1->setDragCopies([this](const QList<int>& rows) { return List1_DragOut(rows); });
   Form_Load(start);
 }
 
@@ -486,30 +496,114 @@ void FormL::ComCOPY_Click() {
       break;
     case odi::CopyOutcome::Status::Written:
     case odi::CopyOutcome::Status::Kept:
-      switch (out.ERR_COP) {
-        case odi::kCopyOk:
-          set_copy_result(QStringLiteral("!!!"), {});
-          break;
-        case odi::kCopyBadFirst:
-          set_copy_result(QStringLiteral("ОШИБКА  KATа"),
-                          QStringLiteral(" Ошибка в заголовке файла\\каталога "));
-          break;
-        case odi::kCopyBadFat:
-          set_copy_result(QStringLiteral("ОШИБКА  FATа"), {});
-          break;
-        case odi::kCopyTooLarge:
-          set_copy_result(QStringLiteral("ОШИБКА  rks"),
-                          QStringLiteral(" Файл с адреса 0100h не умещается в 64K "));
-          break;
-        default:
-          set_copy_result(QStringLiteral("ОШИБКА  чтения"),
-                          QStringLiteral(" Образ дискеты короче, чем нужно "));
-          break;
-      }
+      show_chain_result(out.ERR_COP);
       break;
   }
   PATH_COPY();
   PATH_KAT();
+}
+
+void FormL::show_chain_result(int err_cop) {
+  switch (err_cop) {
+    case odi::kCopyOk:
+      set_copy_result(QStringLiteral("!!!"), {});
+      break;
+    case odi::kCopyBadFirst:
+      set_copy_result(QStringLiteral("ОШИБКА  KATа"),
+                      QStringLiteral(" Ошибка в заголовке файла\\каталога "));
+      break;
+    case odi::kCopyBadFat:
+      set_copy_result(QStringLiteral("ОШИБКА  FATа"), {});
+      break;
+    case odi::kCopyTooLarge:
+      set_copy_result(QStringLiteral("ОШИБКА  rks"),
+                      QStringLiteral(" Файл с адреса 0100h не умещается в 64K "));
+      break;
+    default:
+      set_copy_result(QStringLiteral("ОШИБКА  чтения"),
+                      QStringLiteral(" Образ дискеты короче, чем нужно "));
+      break;
+  }
+}
+
+// ---- Drag and drop --------------------------------------------------------------------------
+
+QList<QUrl> FormL::List1_DragOut(const QList<int>& rows) {
+  const odi::LoadedImage loaded = odi::read_image_file(to_path(st_.PATH_ODI));
+  if (!loaded.ok()) {
+    set_copy_result(QStringLiteral("ОШИБКА  чтения"), QString::fromStdString(loaded.error));
+    return {};
+  }
+  if (!drag_dir_)
+    drag_dir_ =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/odiview-XXXXXX"));
+  if (!drag_dir_->isValid()) {
+    set_copy_result(QStringLiteral("ОШИБКА  записи"), drag_dir_->errorString());
+    return {};
+  }
+  // A folder of its own for each drag: a program may still be taking the files of the last one.
+  const fs::path root = to_path(drag_dir_->filePath(QString::number(++drags_)));
+  const odi::Image img(loaded.bytes);
+  const auto disk = odi::open_file_system(img);
+  const odi::Options opt = options();
+  QList<QUrl> urls;
+  for (const int row : rows) {
+    if (row < 0 || row >= static_cast<int>(st_.KAT_REC.size())) continue;
+    const odi::RowCopy c =
+        odi::copy_row_into(root, *disk, st_.KAT, st_.KAT_REC[static_cast<size_t>(row)], row, opt);
+    if (!c.path.empty()) urls.append(QUrl::fromLocalFile(from_path(c.path)));
+    if (!c.error.empty())
+      set_copy_result(QStringLiteral("ОШИБКА  записи"), QString::fromStdString(c.error));
+    else if (c.ERR_COP != odi::kCopyOk)
+      show_chain_result(c.ERR_COP);
+    else if (c.too_deep)
+      set_copy_result(QStringLiteral("ОШИБКА  уровня"),
+                      QStringLiteral(" Глубже десяти уровней каталогов "));
+  }
+  return urls;
+}
+
+bool FormL::Form_Drop(const QStringList& files, QPoint where) {
+  for (const QString& f : files)
+    if (open_image(f)) return true;
+  const QString name = files.isEmpty() ? QString() : QFileInfo(files.first()).fileName();
+  QToolTip::showText(mapToGlobal(where), kNotImage + name, this);
+  return false;
+}
+
+bool FormL::open_image(const QString& file) {
+  // Only what the image list would show and the folder list could open; else nothing moves.
+  const QFileInfo fi(file);
+  if (!fi.isFile() || !fi.isReadable() || fi.isHidden() || !FileL->matches(fi.fileName()) ||
+      !odi::gui::folder_readable(fi.absolutePath()))
+    return false;
+  Dir1->setPath(fi.absolutePath());  // raises Change when the folder is another one
+  Drive1->showDriveOf(Dir1->path());
+  FileL->setPath(Dir1->path());  // lists a file made since the folder was read
+  const auto row = static_cast<int>(FileL->names().indexOf(fi.fileName()));
+  if (row < 0) return false;
+  FileL->setCurrentRow(-1);
+  FileL->setCurrentRow(row);  // raises FileL_Click, also for the image chosen already
+  return true;
+}
+
+void FormL::dragEnterEvent(QDragEnterEvent* e) {
+  // The window's own rows dragged over it are copies on their way out, not images coming in.
+  const auto* from = qobject_cast<const QWidget*>(e->source());
+  if (e->mimeData()->hasUrls() && !(from && from->window() == this)) e->acceptProposedAction();
+}
+
+void FormL::dropEvent(QDropEvent* e) {
+  QStringList files;
+  for (const QUrl& u : e->mimeData()->urls())
+    if (u.isLocalFile()) files.append(u.toLocalFile());
+  Form_Drop(files, e->position().toPoint());
+  e->acceptProposedAction();
+}
+
+void FormL::closeEvent(QCloseEvent* e) {
+  drag_dir_.reset();  // the copies handed out by drags go with the window
+  QWidget::closeEvent(e);
 }
 
 // ---- Viewer and help ------------------------------------------------------------------------

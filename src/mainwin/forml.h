@@ -6,11 +6,19 @@
 // ask the core (src/image, src/extract) and show the outcome; the option rules live in
 // src/options. No file stays open between two events: each event that needs the image reads it
 // whole, once.
+//
+// Rows of the catalogue list dragged out become the copies the copy button would write, made in a
+// temporary folder of the window's own (gone when the window closes); an image dropped onto the
+// window is opened as though it had been chosen in the lists.
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QString>
+#include <QStringList>
+#include <QUrl>
 #include <QWidget>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +32,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QTemporaryDir;
 class QTimer;
 
 namespace odi::opt {
@@ -75,6 +84,7 @@ class FormL : public QWidget {
   static const QString kCaption;       // "v3.3     Kestrel\Специалист_МХ"
   static const QString kFrmDiskStart;  // FrmDISK's design caption, before today's date
   static const QString kFrmDiskHead;   // FrmDISK's caption before the date of the selected row
+  static const QString kNotImage;      // what a drop of no image says, before the file's name
 
   // LabCOPY's text for a target folder: whole up to 51 characters, else "..." and its end.
   static QString shorten_path(const QString& path, int lab_wid, int chr_wid);
@@ -93,6 +103,13 @@ class FormL : public QWidget {
   void ComHLP_Click();
 
  public:
+  // Rows of List1 dragged out: the files they become, written into a fresh folder below the
+  // window's temporary one. A row that cannot be copied is left out, its reason on ComCOPY.
+  QList<QUrl> List1_DragOut(const QList<int>& rows);
+  // Files dropped onto the window: the first image among them is chosen as the lists would
+  // choose it. None: a tooltip at `where` says so, and nothing changes. True when one was opened.
+  bool Form_Drop(const QStringList& files, QPoint where);
+
   // Procedures.
   void KAT_LOAD(const odi::FileSystem& disk);
   void CLS_LIST();
@@ -104,7 +121,16 @@ class FormL : public QWidget {
   void build();
   void Form_Load(const QString& start);
   void set_copy_result(const QString& caption, const QString& tooltip);
+  // ComCOPY's caption and tooltip for the outcome of a chain (ERR_COP).
+  void show_chain_result(int err_cop);
+  bool open_image(const QString& file);
 
+ protected:
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
   MainState st_;
 
   odi::gui::DriveList* Drive1 = nullptr;
@@ -133,5 +159,7 @@ class FormL : public QWidget {
   QCheckBox* CheckKOI7 = nullptr;
   QTimer* Timer1 = nullptr;
   odi::opt::QtPanel* panel_ = nullptr;
-  QHash<QString, QString> drive_folder_;  // the folder last shown on each volume
+  QHash<QString, QString> drive_folder_;     // the folder last shown on each volume
+  std::unique_ptr<QTemporaryDir> drag_dir_;  // made at the first drag out
+  int drags_ = 0;                            // each drag writes into a folder of its own
 };

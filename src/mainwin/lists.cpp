@@ -6,10 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QStyle>
+#include <algorithm>
 
 namespace odi::gui {
 
@@ -37,6 +39,29 @@ ClickList::ClickList(QWidget* parent) : QListWidget(parent) {
 void ClickList::mousePressEvent(QMouseEvent* e) {
   row_before_press_ = currentRow();
   QListWidget::mousePressEvent(e);
+}
+
+void ClickList::setDragCopies(DragCopies copies) {
+  drag_copies_ = std::move(copies);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setDragDropMode(QAbstractItemView::DragOnly);
+  setDefaultDropAction(Qt::CopyAction);
+}
+
+QMimeData* ClickList::mimeData(const QList<QListWidgetItem*>& items) const {
+  if (!drag_copies_) return QListWidget::mimeData(items);
+  QList<int> rows;
+  for (const QListWidgetItem* item : items) rows.append(row(item));
+  std::sort(rows.begin(), rows.end());
+  const QList<QUrl> urls = drag_copies_(rows);
+  if (urls.isEmpty()) return nullptr;
+  auto* offer = new QMimeData;
+  offer->setUrls(urls);
+  return offer;
+}
+
+Qt::DropActions ClickList::supportedDropActions() const {
+  return drag_copies_ ? Qt::CopyAction : QListWidget::supportedDropActions();
 }
 
 void ClickList::mouseDoubleClickEvent(QMouseEvent* e) {
@@ -140,26 +165,24 @@ void DirList::fill() {
 
 // ---- FileList -------------------------------------------------------------------------------
 
-FileList::FileList(const QString& patterns, QWidget* parent)
-    : ClickList(parent), patterns_(patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {}
+FileList::FileList(const QString& patterns, QWidget* parent) : ClickList(parent) {
+  for (const QString& p : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+    patterns_.append(QRegularExpression(QRegularExpression::wildcardToRegularExpression(p),
+                                        QRegularExpression::CaseInsensitiveOption));
+}
+
+bool FileList::matches(const QString& name) const {
+  return std::any_of(patterns_.begin(), patterns_.end(),
+                     [&](const QRegularExpression& re) { return re.match(name).hasMatch(); });
+}
 
 bool FileList::setPath(const QString& path) {
   if (!folder_readable(path)) return false;
   const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-  QList<QRegularExpression> res;
-  for (const QString& p : patterns_)
-    res.append(QRegularExpression(QRegularExpression::wildcardToRegularExpression(p),
-                                  QRegularExpression::CaseInsensitiveOption));
   QStringList found;
   const QStringList all = QDir(clean).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
-  for (const QString& name : all) {
-    for (const QRegularExpression& re : res) {
-      if (re.match(name).hasMatch()) {
-        found.append(name);
-        break;
-      }
-    }
-  }
+  for (const QString& name : all)
+    if (matches(name)) found.append(name);
   if (clean == path_ && found == names()) return true;  // nothing new: keep selection and scroll
   const QString keep = clean == path_ ? fileName() : QString();
   path_ = clean;

@@ -1,7 +1,8 @@
 // The list controls of the main window, with the events the window's procedures rely on:
 //   ClickList  a list box whose Click is raised by the user and by a selection made from code
 //              (also a click on the row already selected), and whose DblClick is raised by a
-//              double-click anywhere on it, even where there is no row.
+//              double-click anywhere on it, even where there is no row. Given a source of
+//              copies, its rows can be dragged out, several at a time, as files.
 //   DriveList  the drives: here the mounted volumes.
 //   DirList    the folder list: the folders from the root down to the current one, then its
 //              subfolders; opening a row (double-click, Enter) makes that folder current.
@@ -10,9 +11,13 @@
 #pragma once
 
 #include <QComboBox>
+#include <QList>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+#include <functional>
 
 namespace odi::gui {
 
@@ -25,11 +30,20 @@ class ClickList : public QListWidget {
  public:
   explicit ClickList(QWidget* parent = nullptr);
 
+  // The files that rows dragged out become (none for a row left out). Set, it lets the user
+  // select several rows and drag them to any program that takes files, which copies them.
+  using DragCopies = std::function<QList<QUrl>(const QList<int>& rows)>;
+  void setDragCopies(DragCopies copies);
+
  signals:
   void Click();
   void DblClick();
 
  protected:
+  // What a drag of `items` carries: the list of their files; nothing when no row gives one.
+  QMimeData* mimeData(const QList<QListWidgetItem*>& items) const override;
+  // A drag only copies: a move would take the rows out of the list.
+  Qt::DropActions supportedDropActions() const override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
   // Rebuilding the rows from code raises no Click.
@@ -43,6 +57,7 @@ class ClickList : public QListWidget {
  private:
   bool quiet_ = false;
   int row_before_press_ = -1;
+  DragCopies drag_copies_;
 };
 
 class DriveList : public QComboBox {
@@ -98,10 +113,12 @@ class FileList : public ClickList {
   bool setPath(const QString& path);
   QString fileName() const;  // the selected file, empty when none
   QStringList names() const;
+  // Would a file of this name be listed?
+  bool matches(const QString& name) const;
 
  private:
   QString path_;
-  QStringList patterns_;
+  QList<QRegularExpression> patterns_;
 };
 
 }  // namespace odi::gui

@@ -1,15 +1,19 @@
 // The options panel's rules as click sequences, then the main window on disks written by the
 // builder, in temporary folders: choosing an image, walking catalogues, copies and their failures,
-// the copy list, previews.
+// the copy list, previews, drags out and drops in.
 #include <QCheckBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 #include <algorithm>
 #include <memory>
@@ -124,6 +128,38 @@ QString copy(FormL& w) {
   auto* button = child<QPushButton>(w, "ComCOPY");
   button->click();
   return button->text() + " /" + button->toolTip() + "/";
+}
+
+// Every file below `dir` by its path there, with its bytes.
+QMap<QString, std::string> tree(const QString& dir) {
+  QMap<QString, std::string> files;
+  for (QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+       it.hasNext();) {
+    const QString f = it.next();
+    files.insert(QDir(dir).relativeFilePath(f), read_bytes(f));
+  }
+  return files;
+}
+
+// What a drag of rows of List1 carries, asked for as the list's own drag asks for it.
+std::unique_ptr<QMimeData> drag(FormL& w, const QList<int>& rows) {
+  QAbstractItemModel* m = child<ClickList>(w, "List1")->model();
+  QModelIndexList indexes;
+  for (const int r : rows) indexes.append(m->index(r, 0));
+  return std::unique_ptr<QMimeData>(m->mimeData(indexes));
+}
+
+// Files dragged onto the window and dropped.
+void drop(FormL& w, const QStringList& files) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& f : files) urls.append(QUrl::fromLocalFile(f));
+  data.setUrls(urls);
+  // A drop goes where the drag's entry was taken.
+  QDragEnterEvent enter(QPoint(40, 40), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(&w, &enter);
+  QDropEvent e(QPointF(40, 40), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(&w, &e);
 }
 
 // Options from the names of the boxes ticked: "rks dos koi7".
@@ -552,6 +588,66 @@ class FormLTest : public QObject {
     QCOMPARE(dbl(w, 1), QStringLiteral("\\CPM HELLO    TXT 1K|[USER 2       3K]| -"));
     QCOMPARE(choose(w, "blank.odi"), QStringLiteral("\\ [] -"));
     QCOMPARE(text(w, "LabVER"), QStringLiteral("чистый диск"));
+  }
+
+  // A file row and a catalogue row dragged out: the files `odi extract` writes for them, in a
+  // folder of the window's own, gone when it closes; nothing beside the image. A broken chain
+  // is left out with the copy button's message.
+  void dragOutIsWhatExtractWrites() {
+    FormL w(path());
+    choose(w, "disk1.odi");
+    set_options(w, "txt dos koi7");
+    const QString copies = w.state().DIR_COP;
+    const auto data = drag(w, {0, 2, 3});  // GAME, DOCS and the up-row
+    QVERIFY(data && data->hasFormat("text/uri-list"));
+    // Only a copy: a drag that moved would take the rows out of the list.
+    QCOMPARE(child<ClickList>(w, "List1")->model()->supportedDragActions(), Qt::CopyAction);
+    const QList<QUrl> urls = data->urls();
+    QCOMPARE(urls.size(), 2);
+    const QFileInfo file(urls[0].toLocalFile()), folder(urls[1].toLocalFile());
+    QCOMPARE(file.fileName() + "|" + folder.fileName(), QStringLiteral("GAME     COMd7.txt|DOCS"));
+    QProcess odi;
+    odi.start(QStringLiteral(ODI_BIN),
+              {"extract", "-q", "--type", "txt", "--codepage", "dos", "--no-koi8", "--koi7", "-o",
+               path("out"), path("disk1.odi"), "GAME.COM", "DOCS"});
+    QVERIFY(odi.waitForFinished() && odi.exitCode() == 0);
+    QCOMPARE(tree(path("out")).size(), 3);  // GAME, DOCS/LETTER, DOCS/SUB/DEEP
+    QCOMPARE(tree(file.absolutePath()), tree(path("out")));
+    QCOMPARE(folder.absolutePath(), file.absolutePath());
+    QVERIFY(!QFileInfo::exists(path("disk1")));
+    QCOMPARE(w.state().DIR_COP, copies);
+
+    DiskBuilder bad;
+    const File badfat =
+        bad.addFile(bad.root(), fileSpec("BADFAT", "COM", 0, std::string(3000, 'x')));
+    bad.setFatCell(bad.chain(badfat)[1], 5, 0);
+    bad.writeTo(path("bad.odi").toStdString());
+    choose(w, "bad.odi");
+    QVERIFY(!drag(w, {0}));
+    QCOMPARE(child<QPushButton>(w, "ComCOPY")->text(), QStringLiteral("ОШИБКА  FATа"));
+    w.close();
+    QVERIFY(!QFileInfo::exists(file.absolutePath()));
+  }
+
+  // A drop of no image says so and changes nothing; of several files, the first image is chosen
+  // as the lists would choose it.
+  void dropOpensImage() {
+    QVERIFY(QDir(path()).mkpath("sub/notes"));
+    Simple().disk.writeTo(path("sub/two.odi").toStdString());
+    write_bytes(path("sub/notes/a.txt"), "text");
+    FormL w(path());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    choose(w, "disk1.odi");
+    const QString before = snap(w);
+    auto* dirs = child<DirList>(w, "Dir1");
+    drop(w, {path("sub/notes/a.txt")});
+    QCOMPARE(QToolTip::text(), FormL::kNotImage + "a.txt");
+    QCOMPARE(dirs->path() + snap(w) + w.state().PATH_ODI, path() + before + path("disk1.odi"));
+    drop(w, {path("sub/notes/a.txt"), path("sub/two.odi"), path("disk1.odi")});
+    QCOMPARE(dirs->path() + "|" + child<FileList>(w, "FileL")->fileName(),
+             path("sub") + "|two.odi");
+    QCOMPARE(w.state().PATH_ODI + snap(w), path("sub/two.odi") + before);
   }
 };
 
