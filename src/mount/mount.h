@@ -72,7 +72,7 @@ class Mount {
   int put(OpenFile& f);
   int put_as(OpenFile& f, const std::string& disk_path, const std::string& name);
   int put_aliased(OpenFile& f);
-  int rename_on_disk(const std::string& from, const std::string& to, unsigned flags);
+  int rename_on_disk(const std::string& from, const std::string& to);
   int move_entry(cli::Edit& edit, const std::string& from, const Node& src, const Node& parent,
                  const DiskName& dn, bool same_place);
   std::time_t mtime_of(const Entry& e) const;

@@ -35,7 +35,7 @@ int Mount::rename(const std::string& from, const std::string& to, unsigned flags
     files_.follow(from, to);
     return 0;
   }
-  if (const int refused = rename_on_disk(src, to, flags); refused != 0) return -refused;
+  if (const int refused = rename_on_disk(src, to); refused != 0) return -refused;
   aliases_.erase(from);
   std::erase_if(aliases_, [&](const auto& kv) { return kv.first == to || kv.second == to; });
   files_.follow(to, "");
@@ -44,8 +44,8 @@ int Mount::rename(const std::string& from, const std::string& to, unsigned flags
 }
 
 // The entry at the disk path `from` as `to`: in its own catalogue renamed, into another one put
-// there and removed here, replacing what `to` names (unless `flags` say no), in one change.
-int Mount::rename_on_disk(const std::string& from, const std::string& to, unsigned flags) {
+// there and removed here, replacing what `to` names, in one change.
+int Mount::rename_on_disk(const std::string& from, const std::string& to) {
   const auto [to_parent, to_name] = split_last(to);
   DiskName dn;
   if (const int err = disk_name_of(to_name, writer(), dn); err != 0) return err;
@@ -62,7 +62,6 @@ int Mount::rename_on_disk(const std::string& from, const std::string& to, unsign
     if (!same_place && src->is_dir()) return EXDEV;  // mv(1) then copies the tree and removes it
     if (const auto old = resolve(edit.disk(), to, err)) {
       if (old->row == src->row && same_place) return 0;
-      if ((flags & RENAME_NOREPLACE) != 0) return EEXIST;
       if (old->is_dir() != src->is_dir()) return old->is_dir() ? EISDIR : ENOTDIR;
       if (const int rc = edit.apply([&](const DiskWriter& w, std::string& bytes) {
             return w.remove_entry(bytes, old->stack, old->row, false);
