@@ -333,7 +333,14 @@ same_image("new.odi")
 
 put(["BIG.BIN"])
 same_image("new.odi", odi_mine("put", "new.odi", "/", "BIG.BIN"))  # refused: nothing changed
-click("undo")  # back over the refusal to the deletion
+# A trap in the worker (here its answer to a mkdir made fatal) restarts it: the image is as it was.
+js("const real = worker.onmessage; worker.onmessage = (ev) => { worker.onmessage = real;"
+   "real({data: {id: ev.data.id, ok: false, fatal: true, error: 'RuntimeError: unreachable'}}); }")
+type_in("mkdir-name", "TRAP")
+click("mkdir")
+same_rows(mine / "new.odi")
+same_image("new.odi", "The change failed; the image is as it was before it: RuntimeError: unreachable")
+click("undo")  # back over the refusal and the trap to the deletion
 (mine / "new.odi").write_bytes(before_rm)
 same_rows(mine / "new.odi")
 assert js("return document.querySelector('#images li.chosen').classList.contains('changed')")
