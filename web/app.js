@@ -30,7 +30,7 @@ const TEXTS = {
     delete: 'Delete', undo: 'Undo', downloadImage: 'Download the image',
     confirmDelete: (name, n) => 'Delete the catalogue ' + name + ' with all it holds (' + n +
         ' entries)?',
-    changed: 'changed, not downloaded yet',
+    changed: 'changed, not downloaded yet', newName: 'NAME.EXT', catName: 'catalogue name',
     failed2: 'The change failed; the image is as it was before it: ',
   },
   ru: {
@@ -53,7 +53,7 @@ const TEXTS = {
     undo: 'Отменить', downloadImage: 'Скачать образ',
     confirmDelete: (name, n) => 'Удалить каталог ' + name + ' со всем содержимым (записей: ' + n +
         ')?',
-    changed: 'изменён, ещё не скачан',
+    changed: 'изменён, ещё не скачан', newName: 'ИМЯ.РАС', catName: 'имя каталога',
     failed2: 'Изменение не удалось; образ остался прежним: ',
   },
 };
@@ -299,6 +299,7 @@ function renderPanel() {
 function renderTexts() {
   document.documentElement.lang = lang;
   for (const el of document.querySelectorAll('[data-i18n]')) el.textContent = t(el.dataset.i18n);
+  for (const el of document.querySelectorAll('[data-i18n-hint]')) el.placeholder = t(el.dataset.i18nHint);
   $('lang').textContent = t('lang');
   renderPanel();
   if (current >= 0 && shown) { renderLegend(); renderFindings(images[current].check); }

@@ -126,11 +126,15 @@ std::optional<std::uint16_t> address_of(std::string s) {
   return static_cast<std::uint16_t>(v);
 }
 
-std::vector<Problem> damage(const FileSystem& disk) {
+std::vector<Problem> damage_in(const std::vector<Problem>& problems) {
   std::vector<Problem> out;
-  for (Problem& p : disk.check())
-    if (!p.note) out.push_back(std::move(p));
+  for (const Problem& p : problems)
+    if (!p.note) out.push_back(p);
   return out;
+}
+
+std::vector<Problem> damage(const FileSystem& disk) {
+  return damage_in(disk.check());
 }
 
 std::optional<DiskName> name_for(const std::string& image, std::string_view utf8,
@@ -143,7 +147,7 @@ std::optional<DiskName> name_for(const std::string& image, std::string_view utf8
 
 // ---- DiskChange ----------------------------------------------------------------------------
 
-int DiskChange::open(std::string bytes) {
+int DiskChange::open(std::string bytes, const std::vector<Problem>* known) {
   if (static_cast<std::int64_t>(bytes.size()) != kImageSize)
     return fail(kExitProblem, "not an 819200-byte disk image (" + std::to_string(bytes.size()) +
                                   " bytes): nothing is written into it");
@@ -158,7 +162,7 @@ int DiskChange::open(std::string bytes) {
                                     "makes a fresh disk"
                                   : "no file system odi can write into was found on the disk");
   // Only a sound disk is written into: afterwards any problem at all is one the change made.
-  const std::vector<Problem> before = damage(*disk_);
+  const std::vector<Problem> before = known ? damage_in(*known) : damage(*disk_);
   if (!before.empty())
     return fail(kExitProblem,
                 "the disk is damaged (" + problem_text(before.front()) + "; " +
@@ -178,7 +182,8 @@ int DiskChange::check() {
   if (disk_->kind() != kind_)
     return fail(kExitProblem, "the changed disk would no longer read as " +
                                   std::string(fs_kind_name(kind_)) + ": nothing written");
-  if (const std::vector<Problem> after = damage(*disk_); !after.empty())
+  problems_ = disk_->check();
+  if (const std::vector<Problem> after = damage_in(problems_); !after.empty())
     return fail(kExitProblem, "the change would damage the disk (" + problem_text(after.front()) +
                                   "): nothing written");
   return kExitOk;

@@ -33,6 +33,8 @@ std::optional<std::uint16_t> address_of(std::string s);
 
 // The damage `odi check` finds (its notes left out).
 std::vector<Problem> damage(const FileSystem& disk);
+// The damage among `problems` (as FileSystem::check gives them).
+std::vector<Problem> damage_in(const std::vector<Problem>& problems);
 
 // The disk name of `utf8` for the image `image`; nothing, with "IMAGE: why" in `message`, for a
 // name no disk name reads back as.
@@ -54,8 +56,10 @@ class DiskChange {
   // The name that prefixes the messages.
   void set_name(std::string name) { name_ = std::move(name); }
   // Takes the image's bytes; a status other than kExitOk when nothing may be written into them:
-  // not 819200 bytes, no file system a writer knows, or damage.
-  int open(std::string bytes);
+  // not 819200 bytes, no file system a writer knows, or damage. `known`: what `odi check` finds
+  // on these bytes, when the caller has it already (the page shows it), so that it is not
+  // looked for twice.
+  int open(std::string bytes, const std::vector<Problem>* known = nullptr);
 
   const FileSystem& disk() const { return *disk_; }
   const std::string& bytes() const { return bytes_; }
@@ -65,6 +69,8 @@ class DiskChange {
   int row() const { return row_; }
   // What the changed disk must be before it is kept: the same file system, and sound.
   int check();
+  // All that check() found on the changed disk, notes included.
+  const std::vector<Problem>& problems() const { return problems_; }
   // Whether the bytes differ from those opened (CP/M's mkdir "USER n" changes nothing).
   bool changed() const { return bytes_ != original_; }
 
@@ -85,6 +91,7 @@ class DiskChange {
   FsKind kind_ = FsKind::Unknown;
   std::unique_ptr<DiskWriter> writer_;
   int row_ = -1;
+  std::vector<Problem> problems_;
 };
 
 // ---- odi new -------------------------------------------------------------------------------

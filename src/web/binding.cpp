@@ -183,11 +183,10 @@ class Disk {
   }
 
   // `odi check`'s findings: {sound, problems: [{kind, path, message, note}]}.
-  std::string check() const {
-    const std::vector<odi::Problem> problems = fs_->check();
+  std::string check() {
     bool sound = true;
     json list = json::array();
-    for (const odi::Problem& p : problems) {
+    for (const odi::Problem& p : problems()) {
       sound = sound && p.note;
       list.push_back(
           {{"kind", p.kind}, {"path", p.path}, {"message", p.message}, {"note", p.note}});
@@ -307,18 +306,30 @@ class Disk {
   std::string change(const std::function<int(DiskChange&)>& f) {
     DiskChange c;
     c.set_name(name_);
-    int rc = c.open(bytes_);
+    int rc = c.open(bytes_, &problems());
     if (rc == kExitOk) rc = f(c);
     if (rc == kExitOk) rc = c.check();
     const bool changed = rc == kExitOk && c.changed();
-    if (changed) reset(c.bytes());
+    if (changed) {
+      reset(c.bytes());
+      problems_ = c.problems();  // the check the change was kept on: a full check costs
+      checked_ = true;
+    }
     return outcome(rc, c.message(), changed, rc == kExitOk ? c.row() : -1);
+  }
+
+  // What `odi check` finds on the image, looked for once for each state of its bytes.
+  const std::vector<odi::Problem>& problems() {
+    if (!checked_) problems_ = fs_->check();
+    checked_ = true;
+    return problems_;
   }
 
   // The image read again after a change, at the catalogue shown before it (else the root).
   void reopen() {
     img_ = odi::Image(bytes_);
     fs_ = odi::open_file_system(img_);
+    checked_ = false;
     std::string error;
     const auto found = odi::cli::find_catalogue(*fs_, exact_path(), error, true);
     if (found) {
@@ -357,6 +368,8 @@ class Disk {
   std::vector<std::pair<std::string, std::string>> sources_;
   odi::cli::Found here_;
   std::vector<odi::Entry> rows_;
+  std::vector<odi::Problem> problems_;
+  bool checked_ = false;
   std::string today_;
   std::string out_;
 };
