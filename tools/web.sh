@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the web page: the core (src/state, src/image, src/extract), the pieces of odi that give
-# `ls --json` rows and walk trees (src/cli/common.cpp, ls_row.cpp), the options panel's rules and
+# `ls --json` rows and walk trees (src/cli/common.cpp, ls_row.cpp) and that change an image in
+# memory as its writing commands do (src/cli/change.cpp), the options panel's rules and
 # the binding src/web/binding.cpp, with Debian's emscripten, into dist/web/: index.html, app.js,
 # style.css and odicore.js (the WebAssembly embedded, and the worker's code). The page works
 # opened from disk, from any static host, and offline.
@@ -17,7 +18,7 @@ version=$(sed -n 's/^project(odiview VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 echo "#define ODI_VERSION \"$version\"" >"$build/version.h"
 echo "-std=c++20 -O2 -Isrc -isystem $build/include -include $build/version.h" >"$build/flags"
 sources=(src/state/*.cpp src/image/*.cpp src/image/*/*.cpp src/extract/*.cpp src/cli/common.cpp
-         src/cli/ls_row.cpp src/options/rules.cpp src/web/binding.cpp)
+         src/cli/ls_row.cpp src/cli/change.cpp src/options/rules.cpp src/web/binding.cpp)
 
 # One object per source, two at a time; only what changed is compiled again.
 objects=()

@@ -1,6 +1,8 @@
 // The page: opened images, the catalogue shown, the options panel, preview and downloads. Every
 // answer about a disk comes from the core in the worker (odicore.js: the binding over the same
-// C++ as odiview and odi); this file only shows them, and packs the whole-disk .zip.
+// C++ as odiview and odi); this file only shows them, and packs the whole-disk .zip. Changes
+// (new, put, mkdir, rename, delete) are made there by odi's own code on the page's copy of an
+// image; the file the user opened is never touched, "download" gives the result.
 'use strict';
 
 const $ = (id) => document.getElementById(id);
@@ -23,6 +25,13 @@ const TEXTS = {
     kod: (k8, k7) => 'Recode ' + (k8 && k7 ? 'KOI-8 + KOI-7' : k7 ? 'KOI-7' : 'KOI-8') + ' for',
     timeout: 'The image took too long to read; the reader was restarted.',
     large: 'Far too large for a disk image, not opened: ',
+    newMx: 'New MX_DOS disk', newCpm: 'New CP/M disk', edit: 'Change the image (in the page only)',
+    put: 'Put files', form: 'as', start: 'start (hex)', mkdir: 'New catalogue', rename: 'Rename',
+    delete: 'Delete', undo: 'Undo', downloadImage: 'Download the image',
+    confirmDelete: (name, n) => 'Delete the catalogue ' + name + ' with all it holds (' + n +
+        ' entries)?',
+    changed: 'changed, not downloaded yet', newName: 'NAME.EXT', catName: 'catalogue name',
+    failed2: 'The change failed; the image is as it was before it: ',
   },
   ru: {
     tagline: 'образы дискет Специалиста МХ прямо в браузере: ничего не устанавливается и не отправляется',
@@ -38,6 +47,14 @@ const TEXTS = {
     kod: null,
     timeout: 'Образ читался слишком долго; чтение перезапущено.',
     large: 'Слишком велик для образа дискеты, не открыт: ',
+    newMx: 'Новая дискета MX_DOS', newCpm: 'Новая дискета CP/M',
+    edit: 'Изменить образ (только на странице)', put: 'Записать файлы', form: 'как',
+    start: 'адрес (hex)', mkdir: 'Создать каталог', rename: 'Переименовать', delete: 'Удалить',
+    undo: 'Отменить', downloadImage: 'Скачать образ',
+    confirmDelete: (name, n) => 'Удалить каталог ' + name + ' со всем содержимым (записей: ' + n +
+        ')?',
+    changed: 'изменён, ещё не скачан', newName: 'ИМЯ.РАС', catName: 'имя каталога',
+    failed2: 'Изменение не удалось; образ остался прежним: ',
   },
 };
 let lang = (navigator.language || '').startsWith('ru') ? 'ru' : 'en';
@@ -95,7 +112,10 @@ function ask(op, args = {}, transfer = []) {
 }
 
 // ---- State ---------------------------------------------------------------------------------
-const images = [];  // {name, bytes (ArrayBuffer), disk (worker id or null), failed, check}
+// {name, bytes (ArrayBuffer), disk (worker id or null), failed, check, history (the bytes before
+// each change), saved (the bytes last opened or downloaded)}
+const images = [];
+const isChanged = (img) => img.bytes !== img.saved;
 let current = -1;
 let shown = null;   // {info, rows}
 let selected = -1;  // row index; rows.length is the "<<<" row
@@ -111,7 +131,8 @@ const openFiles = (files) => busy(async () => {
     if (f.size > MAX_IMAGE_BYTES) { message(t('large') + f.name); continue; }
     const t0 = performance.now();
     const bytes = await f.arrayBuffer();
-    images.push({name: f.name, bytes, disk: null, failed: null, check: null});
+    images.push({name: f.name, bytes, disk: null, failed: null, check: null, history: [],
+                 saved: bytes});
     if (first < 0) first = images.length - 1;
     window.odiTimes.read = performance.now() - t0;
   }
@@ -122,7 +143,7 @@ const openFiles = (files) => busy(async () => {
 async function ensureOpen(img) {
   if (img.disk !== null || img.failed) return null;
   // The worker keeps its own copy: the page's bytes stay for a restart.
-  const r = await ask('open', {bytes: img.bytes.slice(0)});
+  const r = await ask('open', {bytes: img.bytes.slice(0), name: img.name});
   img.disk = r.disk;
   img.check = r.check;
   return r;
@@ -162,6 +183,10 @@ function renderImages() {
     li.textContent = img.name;
     li.className = i === current ? 'chosen' : '';
     if (img.failed) li.classList.add('failed');
+    if (isChanged(img)) {
+      li.classList.add('changed');
+      li.title = t('changed');
+    }
     li.onclick = () => choose(i);
     return li;
   }));
@@ -187,6 +212,18 @@ function renderDisk() {
   renderFindings(img && img.check);
   $('preview').textContent = '';
   $('preview-name').textContent = '';
+  renderEdit();
+}
+
+// The change controls: what the catalogue shown and the row selected allow.
+function renderEdit() {
+  const img = images[current];
+  const writable = !!(img && shown && !img.failed);
+  const r = selectedRow();
+  for (const id of ['put-files', 'put-form', 'mkdir', 'download-image']) $(id).disabled = !writable;
+  $('put-start').disabled = !writable || $('put-form').value !== 'bin';
+  $('rename').disabled = $('delete').disabled = !writable || !r;
+  $('undo').disabled = !writable || !img.history.length;
 }
 
 function renderLegend() {
@@ -262,6 +299,7 @@ function renderPanel() {
 function renderTexts() {
   document.documentElement.lang = lang;
   for (const el of document.querySelectorAll('[data-i18n]')) el.textContent = t(el.dataset.i18n);
+  for (const el of document.querySelectorAll('[data-i18n-hint]')) el.placeholder = t(el.dataset.i18nHint);
   $('lang').textContent = t('lang');
   renderPanel();
   if (current >= 0 && shown) { renderLegend(); renderFindings(images[current].check); }
@@ -279,6 +317,7 @@ async function select(row) {
   $('download').disabled = !file;
   $('enter').disabled = !(r && r.kind === 'catalogue') && !(shown && row === shown.rows.length &&
                                                             shown.info.level > 0);
+  renderEdit();
   panel = await ask('panel', {select: file});
   renderPanel();
   await showPreview();
@@ -335,6 +374,100 @@ const downloadAll = () => busy(async () => {
   const zip = await makeZip(res.files, new Uint8Array(res.bytes));
   window.odiTimes.zip = performance.now() - t0;
   save(zip, images[current].name.replace(/\.odi$/i, '') + '.zip');
+});
+
+// ---- Changes: each made by the worker on its copy; the page keeps the bytes before it ------
+// The image shown after a change, the row it names selected.
+async function showChange(img, r) {
+  if (r.changed) {
+    img.history.push(img.bytes);
+    img.bytes = r.bytes;
+  }
+  img.check = r.check;
+  const before = selected;
+  shown = {info: r.info, rows: r.rows};
+  renderImages();
+  renderDisk();
+  message(r.message);
+  const n = shown.rows.length;
+  let row = r.row >= 0 ? r.row : Math.min(before, n - 1);
+  if (row < 0 && shown.info.level > 0) row = n;  // the "<<<" row
+  await select(row);
+}
+
+// One change of the image shown. A change that traps restarts the worker: the image is opened
+// again as it was before the change.
+let changesTried = 0;  // counted in data-changes when each attempt ends, made or refused
+const change = (op, args = {}, transfer = []) => busy(async () => {
+  const img = images[current];
+  if (!img || !shown || img.failed) return;
+  message('');
+  const t0 = performance.now();
+  try {
+    await ensureOpen(img);
+    const r = await ask(op, {disk: img.disk, ...args}, transfer);
+    await showChange(img, r);
+    window.odiTimes.change = performance.now() - t0;
+  } catch (e) {
+    await choose(current);
+    message(t('failed2') + String(e.message || e));
+  } finally {
+    document.documentElement.dataset.changes = String(++changesTried);
+  }
+});
+
+const putFiles = (files) => busy(async () => {
+  const sources = await Promise.all(files.map(async (f) => ({name: f.name,
+                                                              bytes: await f.arrayBuffer()})));
+  const form = $('put-form').value;
+  await change('put', {sources, form, start: form === 'bin' ? $('put-start').value.trim() : ''},
+               sources.map((s) => s.bytes));
+});
+
+async function deleteRow() {
+  const r = selectedRow();
+  if (!r || current < 0) return;
+  if (r.kind === 'catalogue') {
+    const n = await ask('holds', {disk: images[current].disk, row: selected});
+    if (n > 0 && !window.confirm(t('confirmDelete')(r.name, n))) return;
+  }
+  await change('remove', {row: selected});
+}
+
+const undo = () => busy(async () => {
+  const img = images[current];
+  if (!img || !img.history.length) return;
+  img.bytes = img.history.pop();
+  message('');
+  const opened = await ensureOpen(img);
+  const r = opened || await ask('reset', {disk: img.disk, bytes: img.bytes.slice(0)});
+  await showChange(img, {...r, changed: false, message: '', row: -1});
+});
+
+function downloadImage() {
+  const img = images[current];
+  if (!img || img.failed) return;
+  save(new Blob([img.bytes], {type: 'application/octet-stream'}), img.name);
+  img.saved = img.bytes;
+  renderImages();
+}
+
+// new.odi, then new-2.odi, ...: a name no image in the list has.
+function freeName() {
+  for (let i = 1; ; i++) {
+    const name = i === 1 ? 'new.odi' : 'new-' + i + '.odi';
+    if (!images.some((img) => img.name === name)) return name;
+  }
+}
+
+const newDisk = (cpm) => busy(async () => {
+  message('');
+  const file = freeName();
+  const r = await ask('create', {cpm, name: cpm ? '' : $('new-name').value, file});
+  if (r.status) { message(r.message); return; }
+  images.push({name: file, bytes: r.bytes, disk: r.disk, failed: null, check: r.check,
+               history: [], saved: null});
+  await choose(images.length - 1);
 });
 
 // ---- The .zip: our own container (local headers, central directory, CRC-32); the data
@@ -430,10 +563,23 @@ startWorker();
 $('open').addEventListener('change', (ev) => { openFiles([...ev.target.files]); ev.target.value = ''; });
 document.addEventListener('dragover', (ev) => { ev.preventDefault(); $('source').classList.add('drop'); });
 document.addEventListener('dragleave', () => $('source').classList.remove('drop'));
-document.addEventListener('drop', (ev) => {
+// Images open wherever they are dropped; other files dropped onto the list are put into the
+// catalogue shown.
+document.addEventListener('drop', async (ev) => {
   ev.preventDefault();
   $('source').classList.remove('drop');
-  openFiles([...ev.dataTransfer.files]);
+  const files = [...ev.dataTransfer.files];
+  const onList = $('entries').contains(ev.target) && current >= 0 && !!shown;
+  const isImage = (f) => /\.odi$/i.test(f.name);
+  const others = onList ? files.filter((f) => !isImage(f)) : [];
+  const opened = onList ? files.filter(isImage) : files;
+  if (others.length) await putFiles(others);
+  if (opened.length) await openFiles(opened);
+});
+window.addEventListener('beforeunload', (ev) => {
+  if (!images.some(isChanged)) return;
+  ev.preventDefault();
+  ev.returnValue = '';
 });
 BOXES.forEach((id, b) => $(id).addEventListener('click', async (ev) => {
   ev.preventDefault();  // the rules decide what the boxes hold
@@ -451,6 +597,19 @@ $('entries').addEventListener('keydown', (ev) => {
   if (ev.key === 'ArrowUp' && selected > 0) { ev.preventDefault(); select(selected - 1); }
   if (ev.key === 'Enter') enter(selected);
 });
+$('new-mxdos').onclick = () => newDisk(false);
+$('new-cpm').onclick = () => newDisk(true);
+$('put-files').addEventListener('change', (ev) => {
+  const files = [...ev.target.files];
+  ev.target.value = '';
+  if (files.length) putFiles(files);
+});
+$('put-form').onchange = renderEdit;
+$('mkdir').onclick = () => change('mkdir', {name: $('mkdir-name').value});
+$('rename').onclick = () => change('rename', {row: selected, name: $('rename-name').value});
+$('delete').onclick = deleteRow;
+$('undo').onclick = undo;
+$('download-image').onclick = downloadImage;
 $('lang').onclick = () => { lang = lang === 'ru' ? 'en' : 'ru'; renderTexts(); };
 ask('panel').then((p) => { panel = p; renderTexts(); });
 renderTexts();

@@ -1,7 +1,8 @@
 // The worker: the core (OdiCore, the emscripten module above this code in odicore.js) and the
 // open images. The page asks with {id, op, ...} and hears {id, ok, result} or {id, ok: false,
 // error}; bytes travel as transferred ArrayBuffers. Nothing here reads a disk itself: every
-// answer comes from the core through the binding.
+// answer comes from the core through the binding, and every change is made there, by the code
+// odi's writing commands run.
 'use strict';
 const ready = OdiCore();
 const disks = new Map();
@@ -12,9 +13,24 @@ function bytesOf(disk) {
   return disk.buffer().slice().buffer;  // a copy out of the module's memory
 }
 
+// A change's answer ({status, message, changed, row}) with what the page shows after it, and the
+// image's bytes when they changed.
+function after(disk, answer, transfer) {
+  const r = JSON.parse(answer);
+  if (r.changed) {
+    r.bytes = disk.image().slice().buffer;
+    transfer.push(r.bytes);
+  }
+  r.info = JSON.parse(disk.info());
+  r.rows = JSON.parse(disk.list());
+  r.check = JSON.parse(disk.check());
+  return r;
+}
+
 const ops = {
   open(core, m) {
     const disk = new core.Disk(new Uint8Array(m.bytes));
+    disk.setName(m.name);
     const id = nextDisk++;
     disks.set(id, disk);
     return {disk: id, info: JSON.parse(disk.info()), rows: JSON.parse(disk.list()),
@@ -52,6 +68,42 @@ const ops = {
     const bytes = bytesOf(disk);
     transfer.push(bytes);
     return {files, bytes};
+  },
+  // A fresh disk as `odi new` makes it, opened as `file`.
+  create(core, m, transfer) {
+    const r = JSON.parse(core.newDisk(m.cpm, m.name, m.file));
+    if (r.status) return r;
+    const bytes = core.newBytes().slice();
+    const opened = ops.open(core, {bytes, name: m.file});
+    transfer.push(bytes.buffer);
+    return {...r, ...opened, bytes: bytes.buffer};
+  },
+  put(core, m, transfer) {
+    const disk = disks.get(m.disk);
+    for (const s of m.sources) disk.addSource(s.name, new Uint8Array(s.bytes));
+    return after(disk, disk.put(m.form, m.start, panel.mask()), transfer);
+  },
+  mkdir(core, m, transfer) {
+    const disk = disks.get(m.disk);
+    return after(disk, disk.mkdir(m.name), transfer);
+  },
+  rename(core, m, transfer) {
+    const disk = disks.get(m.disk);
+    return after(disk, disk.rename(m.row, m.name), transfer);
+  },
+  remove(core, m, transfer) {
+    const disk = disks.get(m.disk);
+    return after(disk, disk.remove(m.row), transfer);
+  },
+  holds(core, m) {
+    return disks.get(m.disk).holds(m.row);
+  },
+  // Undo: the image as it was, the same catalogue shown where it still is.
+  reset(core, m) {
+    const disk = disks.get(m.disk);
+    disk.reset(new Uint8Array(m.bytes));
+    return {info: JSON.parse(disk.info()), rows: JSON.parse(disk.list()),
+            check: JSON.parse(disk.check())};
   },
   panel(core, m) {
     if (m.click !== undefined) panel.click(m.click);

@@ -3,29 +3,17 @@
 // the replacement in one step. A refusal or a failure leaves the file byte for byte as it was.
 #pragma once
 
-#include <array>
-#include <ctime>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "cli/change.h"
 #include "cli/cli.h"
 #include "extract/image_lock.h"
 #include "extract/target.h"
 #include "image/write.h"
 
 namespace odi::cli {
-
-// A disk's date: BCD day, month and year.
-using DiskDate = std::array<unsigned char, 3>;
-// The local date of the moment `t` (now, by default) as the disk keeps it.
-DiskDate disk_date(std::time_t t = std::time(nullptr));
-
-// The damage `odi check` finds (its notes left out).
-std::vector<Problem> damage(const FileSystem& disk);
 
 // The file a write replaces: the image itself, or the file a link names (the link stays).
 std::optional<fs::path> write_target(const fs::path& path, std::string& why);
@@ -37,45 +25,37 @@ FsStatus replace_file(const fs::path& path, std::string_view bytes, const Atomic
 // what writers killed before left beside it. kExitOk, or kExitBusy / kExitNoImage and why.
 int take_lock(ImageLock& lock, const fs::path& target, double wait, std::string& why);
 
-// An image being changed: locked and loaded, checked, handed to the writer, checked again, written.
+// An image file being changed: locked and loaded, then changed in memory (DiskChange) and put in
+// the file's place.
 class Edit {
  public:
   // `quiet`: a failure is kept in message() only, not said on stderr.
-  explicit Edit(bool quiet = false) : quiet_(quiet) {}
+  explicit Edit(bool quiet = false);
 
   // Locks and loads the image; a status other than 0 when nothing may be written into it. The
   // lock is held until the object goes, after commit. `spare`: memory an earlier look at the
   // image no longer needs, for the bytes.
   int open(const std::string& image, double wait, std::string spare = {});
 
-  const FileSystem& disk() const { return *disk_; }
-  const std::string& bytes() const { return bytes_; }
+  DiskChange& change() { return change_; }
+  const FileSystem& disk() const { return change_.disk(); }
+  const std::string& bytes() const { return change_.bytes(); }
 
   // One change by the writer; the disk is read again after it.
-  int apply(const std::function<WriteResult(const DiskWriter&, std::string&)>& change);
+  int apply(const DiskChange::Change& change) { return change_.apply(change); }
 
   // Checks the changed disk and puts it in the image file's place.
   int commit();
 
   // Says (unless quiet) and keeps `message`, prefixed with the image's name; gives `status`.
-  int fail(int status, const std::string& message);
-  const std::string& message() const { return message_; }
+  int fail(int status, const std::string& message) { return change_.fail(status, message); }
+  const std::string& message() const { return change_.message(); }
 
  private:
-  void reread();
-
-  bool quiet_ = false;
-  std::string name_;
-  std::string message_;
   fs::path target_;
   ImageLock lock_;
   fs::perms perms_ = fs::perms::unknown;
-  std::string original_;
-  std::string bytes_;
-  Image img_;
-  std::unique_ptr<FileSystem> disk_;
-  FsKind kind_ = FsKind::Unknown;
-  std::unique_ptr<DiskWriter> writer_;
+  DiskChange change_;
 };
 
 }  // namespace odi::cli

@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
 """The web page (dist/web, tools/web.sh) in headless Chromium against `odi` on the same disks:
 listing rows and refs, entering catalogues (MX_DOS and a CP/M user area), the preview as text
-and as a dump, a download in each form, the whole disk as a .zip, and a damaged disk's findings.
+and as a dump, a download in each form, the whole disk as a .zip, a damaged disk's findings, and
+changes (new, put, mkdir, rename, delete, undo), each compared with odi's byte for byte.
 Usage: web_test.py ODI ODI_MKIMAGE [PAGE]   (skips, exit 77, when Chromium cannot start)"""
-import atexit, json, os, shutil, subprocess, sys, tempfile, time, zipfile
+import atexit, base64, json, os, shutil, subprocess, sys, tempfile, time, zipfile
 from pathlib import Path
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 
-ODI, MKIMAGE = sys.argv[1], sys.argv[2]
+ODI, MKIMAGE = (str(Path(p).resolve()) for p in sys.argv[1:3])
 ROOT = Path(__file__).resolve().parents[2]
 PAGE = Path(sys.argv[3] if len(sys.argv) > 3 else ROOT / "dist/web/index.html").resolve()
 work = Path(tempfile.mkdtemp(prefix="odi-web-"))
@@ -219,6 +220,145 @@ assert text("preview") == view(odi("cat", "--dump", "--type", "bin", "--codepage
 open_images(work / "junk.odi")
 assert not driver.find_element(By.ID, "no-disk").get_attribute("hidden"), "no word on junk"
 
+# ---- Changes: each made through the page and by odi on its own copy in `mine`, named as the page
+# names it (so that the messages match too); the downloaded image compared byte for byte.
+mine = work / "mine"
+mine.mkdir()
+(mine / "PROG.BIN").write_bytes(bytes(range(256)) * 9 + b"\x01")
+(mine / "CODE.rks").write_bytes(odi("cat", "--type", "rks", sample, "#2"))
+lines = "Строка один\r\nline two\r\n" * 30
+(mine / "README.txt").write_bytes(lines.encode("cp1251"))
+(mine / "DOSTEXT.txt").write_bytes(lines.encode("cp866"))
+(mine / "BIG.BIN").write_bytes(os.urandom(70000))
+
+
+def odi_mine(*args):  # odi's message, as the page words it: no "odi: "
+    r = subprocess.run([ODI, *map(str, args)], capture_output=True, cwd=mine)
+    return r.stderr.decode().removeprefix("odi: ").rstrip("\n")
+
+
+def changes():
+    return int(js("return document.documentElement.dataset.changes || '0'"))
+
+
+def put(names, form="bin", start="0000"):
+    js("const f = document.getElementById('put-form'); f.value = arguments[0];"
+       "f.dispatchEvent(new Event('change')); document.getElementById('put-start').value = arguments[1]",
+       form, start)
+    n = changes()
+    driver.find_element(By.ID, "put-files").send_keys("\n".join(str(mine / x) for x in names))
+    for _ in range(400):
+        if changes() > n:
+            break
+        time.sleep(0.025)
+    idle()
+
+
+def type_in(element_id, value):
+    js("document.getElementById(arguments[0]).value = arguments[1]", element_id, value)
+
+
+def same_image(name, message=""):
+    assert text("message") == message, (text("message"), message)
+    got = fetch("download-image")
+    a, b = got.read_bytes(), (mine / name).read_bytes()
+    assert got.name == name and a == b, (got.name, name, [i for i in range(len(b)) if a[i:i + 1] != b[i:i + 1]][:9])
+
+
+def changed_marks():
+    return js("return [...document.querySelectorAll('#images li')].map(li => li.classList.contains('changed'))")
+
+
+count = len(images)
+type_in("new-name", "WORK1")
+click("new-mxdos")
+odi_mine("new", "--name", "WORK1", "new.odi")
+assert js("return document.querySelectorAll('#images li')[arguments[0]].textContent", count) == "new.odi"
+assert changed_marks()[count], "a new disk is not downloaded yet"
+same_image("new.odi")
+assert not changed_marks()[count], "downloaded: no mark"
+images.append(mine / "new.odi")
+type_in("new-name", "TOOLONG")  # refused by odi: more than 6 characters
+click("new-mxdos")
+assert text("message") == odi_mine("new", "--name", "TOOLONG", "new-2.odi") != "", text("message")
+assert len(changed_marks()) == len(images), "a refused name makes no disk"
+driver.find_elements(By.CSS_SELECTOR, "#images li")[count].click()
+idle()
+
+put(["PROG.BIN"], start="1100")
+odi_mine("put", "--start", "0x1100", "new.odi", "/", "PROG.BIN")
+assert js("return document.querySelector('#entries li.selected').dataset.ref") == "#0"
+same_image("new.odi")
+# rks through a drop onto the list, as dataTransfer.files, in the form chosen
+js("document.getElementById('put-form').value = 'rks'")
+n = changes()
+js("const b = Uint8Array.from(atob(arguments[0]), c => c.charCodeAt(0)); const dt = new DataTransfer();"
+   "dt.items.add(new File([b], 'CODE.rks')); document.getElementById('entries').dispatchEvent("
+   "new DragEvent('drop', {dataTransfer: dt, bubbles: true, cancelable: true}))",
+   base64.b64encode((mine / "CODE.rks").read_bytes()).decode())
+while changes() == n:
+    time.sleep(0.025)
+idle()
+odi_mine("put", "--rks", "new.odi", "/", "CODE.rks")
+same_image("new.odi")
+assert js("return document.getElementById('code-dos').checked"), "the panel's code page is DOS"
+put(["DOSTEXT.txt"], form="txt", start="ABCD")  # the start is for bin only
+odi_mine("put", "--txt", "--codepage", "dos", "new.odi", "/", "DOSTEXT.txt")
+same_image("new.odi")
+same_rows(mine / "new.odi")
+
+type_in("mkdir-name", "DOCS")
+click("mkdir")
+odi_mine("mkdir", "new.odi", "DOCS")
+same_image("new.odi")
+docs = next(r["ref"] for r in ls(mine / "new.odi") if r["name"].startswith("DOCS"))
+assert js("return document.querySelector('#entries li.selected').dataset.ref") == docs
+row(docs, double=True)
+put(["PROG.BIN"])
+odi_mine("put", "new.odi", "DOCS", "PROG.BIN")
+same_rows(mine / "new.odi", "DOCS")
+type_in("rename-name", "PROG2.COM")
+click("rename")
+odi_mine("mv", "new.odi", "DOCS/PROG.BIN", "PROG2.COM")
+same_image("new.odi")
+js("document.querySelector('#entries li[data-up]').dispatchEvent(new MouseEvent('dblclick'))")
+idle()
+before_rm = (mine / "new.odi").read_bytes()
+row(docs)
+js("window.asked = []; window.confirm = (q) => { window.asked.push(q); return true; }")
+click("delete")
+assert len(js("return window.asked")) == 1, "a catalogue that holds entries is confirmed first"
+odi_mine("rm", "-r", "new.odi", "DOCS")
+same_image("new.odi")
+
+put(["BIG.BIN"])
+same_image("new.odi", odi_mine("put", "new.odi", "/", "BIG.BIN"))  # refused: nothing changed
+# A trap in the worker (here its answer to a mkdir made fatal) restarts it: the image is as it was.
+js("const real = worker.onmessage; worker.onmessage = (ev) => { worker.onmessage = real;"
+   "real({data: {id: ev.data.id, ok: false, fatal: true, error: 'RuntimeError: unreachable'}}); }")
+type_in("mkdir-name", "TRAP")
+click("mkdir")
+same_rows(mine / "new.odi")
+same_image("new.odi", "The change failed; the image is as it was before it: RuntimeError: unreachable")
+click("undo")  # back over the refusal and the trap to the deletion
+(mine / "new.odi").write_bytes(before_rm)
+same_rows(mine / "new.odi")
+assert js("return document.querySelector('#images li.chosen').classList.contains('changed')")
+asks = js("const e = new Event('beforeunload', {cancelable: true}); window.dispatchEvent(e);"
+          "return e.defaultPrevented")
+assert asks, "leaving with a changed image asks first"
+same_image("new.odi")
+
+row("#0")
+form("type-txt", "code-win")  # the panel's boxes answer while a file row is selected
+type_in("new-name", "IGNORE")  # a CP/M disk keeps no name
+click("new-cpm")
+odi_mine("new", "--cpm", "new-2.odi")
+images.append(mine / "new-2.odi")
+put(["README.txt"], form="txt")
+odi_mine("put", "--txt", "new-2.odi", "/", "README.txt")
+same_image("new-2.odi")
+
 real = os.environ.get("ODI_REAL_DISKS")
 if real and (Path(real) / "bst_mx.odi").is_file():
     open_images(Path(real) / "bst_mx.odi")
@@ -235,6 +375,10 @@ form("type-bin")
 with zipfile.ZipFile(fetch("download-all")) as z:
     used = sum(i.file_size for i in z.infolist())
     assert len(z.namelist()) == 61, len(z.namelist())
+row("#0")
+type_in("rename-name", "RENAMED.BIN")
+click("rename")
 t = js("return window.odiTimes")
-print(f"full disk ({used} bytes in 61 files): opened and listed {t['openList']:.1f} ms, .zip built {t['zip']:.1f} ms")
+print(f"full disk ({used} bytes in 61 files): opened and listed {t['openList']:.1f} ms, .zip built {t['zip']:.1f} ms, "
+      f"renamed and shown {t['change']:.1f} ms")
 print("web test passed")
