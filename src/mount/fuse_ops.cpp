@@ -38,8 +38,8 @@ fuse_operations operations() {
   };
   ops.open = [](const char* p, fuse_file_info* fi) { return self().open(p, fi); };
   ops.create = [](const char* p, mode_t, fuse_file_info* fi) { return self().create(p, fi); };
-  ops.read = [](const char*, char* buf, size_t size, off_t off, fuse_file_info* fi) {
-    return self().read(fi, buf, size, off);
+  ops.read = [](const char* p, char* buf, size_t size, off_t off, fuse_file_info* fi) {
+    return self().read(p, fi, buf, size, off);
   };
   ops.write = [](const char*, const char* buf, size_t size, off_t off, fuse_file_info* fi) {
     return self().write(fi, buf, size, off);
@@ -89,6 +89,8 @@ int cmd_mount(const MountArgs& a) {
   std::vector<std::string> args{"odi", a.mountpoint, "-s", "-o",
                                 "fsname=odi,subtype=odi,default_permissions,auto_unmount"};
   if (a.foreground) args.emplace_back("-f");
+  // Read-only for the kernel too: a write is refused before it reaches the mount, root's as well.
+  if (mount.read_only()) args.insert(args.end(), {"-o", "ro"});
   std::vector<char*> argv;
   for (std::string& s : args) argv.push_back(s.data());
   const fuse_operations ops = mount::operations();

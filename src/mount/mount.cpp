@@ -201,6 +201,10 @@ int Mount::readdir(const std::string& path, void* buf, fuse_fill_dir_t fill, boo
 int Mount::open(const std::string& path, fuse_file_info* fi) {
   const bool writing = (fi->flags & O_ACCMODE) != O_RDONLY;
   if (writing && read_only_) return -EROFS;
+  // A read-only mount needs no open files: told so, the kernel sends no open and no release at
+  // all, and a warm read is the page cache's alone (dropped by KernelCaches when the image
+  // changes).
+  if (read_only_) return -ENOSYS;
   std::shared_ptr<OpenFile> f = files_.at(path);
   int err = 0;
   const auto n = f && f->created ? std::nullopt : find(path, err);
@@ -250,10 +254,16 @@ int Mount::create(const std::string& path, fuse_file_info* fi) {
   return 0;
 }
 
-int Mount::read(fuse_file_info* fi, char* buf, size_t size, off_t off) {
+int Mount::read(const std::string& path, fuse_file_info* fi, char* buf, size_t size, off_t off) {
   const OpenFile* f = files_.of(fi->fh);
-  if (f == nullptr) return -EBADF;
-  const std::string& d = f->data;
+  std::optional<std::string> whole;
+  if (f == nullptr) {  // a read-only mount keeps no open files: the file by its path
+    int err = 0;
+    const auto n = find(path, err);
+    if (!n) return -err;
+    if (whole = content(*n); !whole) return -EIO;
+  }
+  const std::string& d = f != nullptr ? f->data : *whole;
   if (off < 0 || static_cast<size_t>(off) >= d.size()) return 0;
   const size_t n = std::min(size, d.size() - static_cast<size_t>(off));
   std::copy_n(d.data() + off, n, buf);
@@ -298,6 +308,7 @@ int Mount::truncate(const std::string& path, off_t size, fuse_file_info* fi) {
 }
 
 int Mount::flush(fuse_file_info* fi) {
+  if (read_only_) return -ENOSYS;  // told so once, the kernel sends no flush at close again
   OpenFile* f = files_.of(fi->fh);
   // A file removed while open puts nothing back (its path is empty then).
   if (f == nullptr || !f->dirty || f->path.empty()) return 0;

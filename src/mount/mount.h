@@ -34,6 +34,7 @@ class Mount {
   // Looks at the image and decides whether changes may be made; false when it cannot be read.
   bool start(std::string& why);
   KernelCaches& caches() { return caches_; }
+  bool read_only() const { return read_only_; }
   // The mount ends: nothing to do but let the caches' thread go.
   void finish() { caches_.stop(); }
 
@@ -41,7 +42,7 @@ class Mount {
   int readdir(const std::string& path, void* buf, fuse_fill_dir_t fill, bool plus);
   int open(const std::string& path, fuse_file_info* fi);
   int create(const std::string& path, fuse_file_info* fi);
-  int read(fuse_file_info* fi, char* buf, size_t size, off_t off);
+  int read(const std::string& path, fuse_file_info* fi, char* buf, size_t size, off_t off);
   int write(fuse_file_info* fi, const char* buf, size_t size, off_t off);
   int truncate(const std::string& path, off_t size, fuse_file_info* fi);
   int flush(fuse_file_info* fi);
