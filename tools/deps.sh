@@ -7,7 +7,8 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libcli11-dev nlohmann-json3-dev
       libgtest-dev libgmock-dev googletest libbenchmark-dev xvfb xauth fonts-liberation
       fonts-dejavu-core clang-format clang-tidy cpmtools dpkg-dev lintian groff-base
-      appstream bash-completion libfuse3-dev fuse3)
+      appstream bash-completion libfuse3-dev fuse3
+      perl python3 vim-tiny nano tmux rsync)  # the tools the mount's test drives
 for flag in "$@"; do
   case $flag in
     --fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;

@@ -176,4 +176,84 @@ TEST(Mount, KilledMountLeavesASoundImage) {
               e["bytes"].get<size_t>());
 }
 
+// An empty file is 0 bytes wherever a size is given: through the mount that made it and through
+// a fresh mount (no cached size), for ls --json and for cat. Made by touch in the mount and by
+// odi put.
+TEST(Mount, EmptyFilesAreZeroBytesEverywhere) {
+  REQUIRE_FUSE();
+  TempDir dir;
+  spit(dir / "PUT.DAT", "");
+  for (const std::string kind : {"mx_dos", "cpm"}) {
+    SCOPED_TRACE(kind);
+    const std::string image = (dir / (kind + ".odi")).string();
+    ASSERT_EQ(run_odi(kind == "cpm" ? std::vector<std::string>{"new", "--cpm", image}
+                                    : std::vector<std::string>{"new", image})
+                  .rc,
+              0);
+    ASSERT_EQ(run_odi({"put", image, "/", (dir / "PUT.DAT").string()}).rc, 0);
+    {
+      Mounted m(image);
+      ASSERT_TRUE(m.up());
+      ASSERT_EQ(std::system(("touch '" + (m / "TOUCHED.DAT").string() + "'").c_str()), 0);
+      EXPECT_EQ(fs::file_size(m / "TOUCHED.DAT"), 0U);
+      EXPECT_EQ(fs::file_size(m / "PUT.DAT"), 0U);
+    }
+    Mounted again(image);
+    ASSERT_TRUE(again.up());
+    for (const char* name : {"PUT.DAT", "TOUCHED.DAT"}) {
+      EXPECT_EQ(fs::file_size(again / name), 0U) << name;
+      EXPECT_EQ(run_odi({"cat", "--type", "bin", image, name}).out, "") << name;
+    }
+    const auto list = nlohmann::json::parse(run_odi({"ls", "--json", image}).out);
+    EXPECT_EQ(list.size(), 2U);
+    for (const auto& e : list) EXPECT_EQ(e["bytes"], 0) << e["disk_name"];
+  }
+}
+
+// A file read once through the mount gives the bytes of an odi put made beside the mount at
+// once: what the kernel keeps of it goes when the image changes. Same length first (only the
+// bytes tell), then a longer file.
+TEST(Mount, OutsidePutShowsAtOnceInAFileReadBefore) {
+  REQUIRE_FUSE();
+  TempDir dir;
+  for (const std::vector<std::string>& opts :
+       {std::vector<std::string>{}, std::vector<std::string>{"--read-only"}}) {
+    SCOPED_TRACE(opts.empty() ? "read-write" : "read-only");
+    const std::string image = (dir / "d.odi").string();
+    ASSERT_EQ(run_odi({"new", image}).rc, 0);
+    spit(dir / "A.TXT", std::string(3000, 'a'));
+    ASSERT_EQ(run_odi({"put", image, "/", (dir / "A.TXT").string()}).rc, 0);
+    Mounted m(image, opts);
+    ASSERT_TRUE(m.up());
+    EXPECT_EQ(slurp(m / "A.TXT"), std::string(3000, 'a'));
+    for (const std::string& now : {std::string(3000, 'b'), std::string(5000, 'c')}) {
+      spit(dir / "A.TXT", now);
+      ASSERT_EQ(run_odi({"put", "--force", image, "/", (dir / "A.TXT").string()}).rc, 0);
+      EXPECT_EQ(fs::file_size(m / "A.TXT"), now.size());
+      EXPECT_TRUE(slurp(m / "A.TXT") == now) << now[0];
+    }
+    m.unmount();
+    fs::remove(image);
+  }
+}
+
+// A CP/M file made read-only (chmod a-w) refuses to be opened for writing with EACCES, also to
+// root, whom the kernel would let write.
+TEST(Mount, ReadOnlyCpmFileRefusesWriting) {
+  REQUIRE_FUSE();
+  TempDir dir;
+  const std::string image = (dir / "c.odi").string();
+  ASSERT_EQ(run_odi({"new", "--cpm", image}).rc, 0);
+  spit(dir / "A.TXT", "a");
+  ASSERT_EQ(run_odi({"put", image, "/", (dir / "A.TXT").string()}).rc, 0);
+  Mounted m(image);
+  ASSERT_TRUE(m.up());
+  ASSERT_EQ(::chmod((m / "A.TXT").c_str(), 0444), 0);
+  errno = 0;
+  const int fd = ::open((m / "A.TXT").c_str(), O_WRONLY);
+  EXPECT_EQ(errno, EACCES);
+  if (fd >= 0) ::close(fd);  // an open file would hold the mount up
+  EXPECT_EQ(slurp(m / "A.TXT"), "a");
+}
+
 }  // namespace
