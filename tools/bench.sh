@@ -7,6 +7,13 @@ tools/deps.sh
 # Peers measured beside odi: cpmtools (in the deps) and mtools.
 command -v mcopy >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq mtools
 command -v python3 >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3
+# The FUSE mounters of Debian beside odi mount, and what makes their images (tools/deps.sh has
+# no flag for the benchmarks' peers).
+for tool in squashfuse:squashfuse fuse-zip:fuse-zip fuse2fs:fuse2fs fusefat:fusefat \
+  mksquashfs:squashfs-tools mkfs.fat:dosfstools zip:zip; do
+  command -v "${tool%%:*}" >/dev/null ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${tool#*:}"
+done
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)"
@@ -28,6 +35,17 @@ $b/bench/odi-core-bench --benchmark_min_time=0.2
 echo
 echo "== whole process, against the floor"
 BENCH_TMP="$work" python3 bench/compare.py "$b" "$work/one" "$work/many" "$work/cpm"
+
+echo
+echo "== odi mount against the FUSE mounters of Debian"
+if [[ -w /dev/fuse ]] && command -v fusermount3 >/dev/null; then
+  # The real system disk where it is at hand, else a made disk of as many files.
+  real=${ODI_REAL_DISKS:-}/bst_mx.odi
+  python3 bench/mount_peers.py "$b/src/cli/odi" "$([[ -f $real ]] && echo "$real" || echo -)" \
+    "$work"
+else
+  echo "(no FUSE here)"
+fi
 
 echo
 echo "== the window (under Xvfb)"
