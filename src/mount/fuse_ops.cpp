@@ -32,9 +32,9 @@ fuse_operations operations() {
   ops.getattr = [](const char* p, struct stat* st, fuse_file_info* fi) {
     return self().getattr(p, st, fi);
   };
-  ops.readdir = [](const char* p, void* buf, fuse_fill_dir_t fill, off_t, fuse_file_info*,
+  ops.readdir = [](const char* p, void* buf, fuse_fill_dir_t fill, off_t off, fuse_file_info*,
                    fuse_readdir_flags flags) {
-    return self().readdir(p, buf, fill, (flags & FUSE_READDIR_PLUS) != 0);
+    return self().readdir(p, buf, fill, off, (flags & FUSE_READDIR_PLUS) != 0);
   };
   ops.open = [](const char* p, fuse_file_info* fi) { return self().open(p, fi); };
   ops.create = [](const char* p, mode_t, fuse_file_info* fi) { return self().create(p, fi); };

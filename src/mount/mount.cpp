@@ -156,44 +156,56 @@ int Mount::getattr(const std::string& path, struct stat* st, fuse_file_info* fi)
   return 0;
 }
 
-int Mount::readdir(const std::string& path, void* buf, fuse_fill_dir_t fill, bool plus) {
-  int err = 0;
-  const auto n = find(path, err);
-  if (!n) return -err;
-  if (!n->is_dir()) return -ENOTDIR;
-  const auto none = static_cast<fuse_fill_dir_flags>(0);
-  fill(buf, ".", nullptr, 0, none);
-  fill(buf, "..", nullptr, 0, none);
+// The folder's entries in order: ".", "..", the catalogue's rows (with their attributes when
+// `plus`), files made through the mount and not on the disk yet, and CP/M user areas made empty.
+std::vector<Mount::Listed> Mount::listing(const std::string& path, const Node& n, bool plus) {
+  std::vector<Listed> out{{".", {}}, {"..", {}}};
   std::set<std::string> shown;
   const std::string prefix = path == "/" ? "/" : path + "/";
-  if (n->listed) {
-    const std::vector<Entry> rows = view_.disk->list(n->here());
+  if (n.listed) {
+    const std::vector<Entry> rows = view_.disk->list(n.here());
     const std::vector<std::string> names = mount_names(rows);
     for (size_t i = 0; i < rows.size(); ++i) {
-      // With the attributes in the listing the kernel needs no look-up per name.
-      struct stat st {};
+      Listed l{names[i], {}};
       if (plus && !files_.at(prefix + names[i])) {
         Node child;
         child.root = false;
-        child.stack = n->inner;
+        child.stack = n.inner;
         child.entry = rows[i];
         child.row = static_cast<int>(i);
-        fill_stat(child, &st);
+        fill_stat(child, &l.st);
+        caches_.seen(prefix + names[i]);
       }
-      const bool with = plus && st.st_mode != 0;
-      fill(buf, names[i].c_str(), with ? &st : nullptr, 0, with ? FUSE_FILL_DIR_PLUS : none);
-      if (with) caches_.seen(prefix + names[i]);
       shown.insert(names[i]);
+      out.push_back(std::move(l));
     }
   }
   for (const std::string& name : files_.created_in(path))
-    if (shown.insert(name).second) fill(buf, name.c_str(), nullptr, 0, none);
+    if (shown.insert(name).second) out.push_back({name, {}});
   for (const std::string& p : made_) {
     int missing = 0;
     const auto [dir, name] = split_last(p);
     if (dir != path) continue;
     if (const auto area = find(p, missing); area && !area->listed && shown.insert(name).second)
-      fill(buf, name.c_str(), nullptr, 0, none);
+      out.push_back({name, {}});
+  }
+  return out;
+}
+
+int Mount::readdir(const std::string& path, void* buf, fuse_fill_dir_t fill, off_t offset,
+                   bool plus) {
+  int err = 0;
+  const auto n = find(path, err);
+  if (!n) return -err;
+  if (!n->is_dir()) return -ENOTDIR;
+  const std::vector<Listed> all = listing(path, *n, plus);
+  // Each entry with the offset of the next: the kernel then takes the attributes of a listing
+  // with its names and looks none of them up again.
+  for (auto k = static_cast<size_t>(std::max<off_t>(offset, 0)); k < all.size(); ++k) {
+    const bool with = all[k].st.st_mode != 0;
+    if (fill(buf, all[k].name.c_str(), with ? &all[k].st : nullptr, static_cast<off_t>(k + 1),
+             with ? FUSE_FILL_DIR_PLUS : static_cast<fuse_fill_dir_flags>(0)) != 0)
+      break;
   }
   return 0;
 }

@@ -39,7 +39,7 @@ class Mount {
   void finish() { caches_.stop(); }
 
   int getattr(const std::string& path, struct stat* st, fuse_file_info* fi);
-  int readdir(const std::string& path, void* buf, fuse_fill_dir_t fill, bool plus);
+  int readdir(const std::string& path, void* buf, fuse_fill_dir_t fill, off_t offset, bool plus);
   int open(const std::string& path, fuse_file_info* fi);
   int create(const std::string& path, fuse_file_info* fi);
   int read(const std::string& path, fuse_file_info* fi, char* buf, size_t size, off_t off);
@@ -55,6 +55,11 @@ class Mount {
   int statfs(struct statvfs* st);
 
  private:
+  struct Listed {
+    std::string name;
+    struct stat st {};  // st_mode 0: no attributes given
+  };
+  std::vector<Listed> listing(const std::string& path, const Node& n, bool plus);
   void refresh();
   // The path on the disk a path of the mount stands for: itself, or the short alias a long name
   // went onto the disk under.
