@@ -54,6 +54,8 @@ nbytes = sum(map(os.path.getsize, listed))
 
 def image(name, *cmd, cwd=None):
     path = os.path.join(work, name)
+    if os.path.exists(path):  # left by an earlier run: mkfs.fat will not write over it
+        os.remove(path)
     run(*[a.replace("IMG", path) for a in cmd], cwd=cwd)
     return path
 
