@@ -50,7 +50,7 @@ tools/package.sh --check
 
 echo "== clang-tidy (the Qt-free code)"
 git ls-files 'src/state/*.cpp' 'src/image/*.cpp' 'src/extract/*.cpp' 'src/options/rules.cpp' \
-  'src/cli/*.cpp' | xargs clang-tidy -p build/ci --quiet --warnings-as-errors='*' 2>/dev/null
+  'src/cli/*.cpp' 'src/mount/*.cpp' | xargs clang-tidy -p build/ci --quiet --warnings-as-errors='*' 2>/dev/null
 
 echo "== build and test (address and undefined-behaviour sanitizers)"
 cmake --preset asan >/dev/null

@@ -127,7 +127,7 @@ void Mount::fill_stat(const Node& n, struct stat* st) {
 }
 
 // A file open through the mount is as large as what it holds now, whatever the disk says.
-void Mount::fill_open_stat(const OpenFile& f, struct stat* st) const {
+void Mount::fill_open_stat(const OpenFile& f, struct stat* st) {
   st->st_size = static_cast<off_t>(f.data.size());
   st->st_blocks = (st->st_size + 511) / 512;
   if (f.created) {
@@ -440,7 +440,9 @@ int Mount::put_as(OpenFile& f, const std::string& disk_path, const std::string& 
 
 int Mount::mkdir(const std::string& path) {
   if (read_only_) return -EROFS;
-  const auto [parent_path, name] = split_last(path);
+  const auto split = split_last(path);
+  const std::string& parent_path = split.first;
+  const std::string& name = split.second;
   DiskName dn;
   if (const int err = disk_name_of(name, writer(), dn); err != 0) return -err;
   return -change([&](cli::Edit& edit) {

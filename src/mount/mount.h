@@ -79,11 +79,11 @@ class Mount {
   int put_as(OpenFile& f, const std::string& disk_path, const std::string& name);
   int put_aliased(OpenFile& f);
   int rename_on_disk(const std::string& from, const std::string& to);
-  int move_entry(cli::Edit& edit, const std::string& from, const Node& src, const Node& parent,
-                 const DiskName& dn, bool same_place);
+  static int move_entry(cli::Edit& edit, const std::string& from, const Node& src,
+                        const Node& parent, const DiskName& dn, bool same_place);
   std::time_t mtime_of(const Entry& e) const;
   void fill_stat(const Node& n, struct stat* st);
-  void fill_open_stat(const OpenFile& f, struct stat* st) const;
+  static void fill_open_stat(const OpenFile& f, struct stat* st);
   const DiskWriter& writer() const;
 
   cli::MountArgs a_;

@@ -46,7 +46,9 @@ int Mount::rename(const std::string& from, const std::string& to, unsigned flags
 // The entry at the disk path `from` as `to`: in its own catalogue renamed, into another one put
 // there and removed here, replacing what `to` names, in one change.
 int Mount::rename_on_disk(const std::string& from, const std::string& to) {
-  const auto [to_parent, to_name] = split_last(to);
+  const auto split = split_last(to);
+  const std::string& to_parent = split.first;
+  const std::string& to_name = split.second;
   DiskName dn;
   if (const int err = disk_name_of(to_name, writer(), dn); err != 0) return err;
   return change([&](cli::Edit& edit) -> int {
