@@ -1,0 +1,176 @@
+#include "extract/fresh_tree.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <system_error>
+#include <utility>
+
+namespace odi {
+
+namespace {
+
+std::string errno_text(int err, const fs::path& path) {
+  return std::string(std::strerror(err)) + ": " + path.string();
+}
+
+// The catalogue's folder below the tree's top, "L1/L2/" (empty at the root).
+std::string rel_dir(const CatalogueStack& stack) {
+  std::string rel;
+  for (int i = 1; i <= stack.KAT_LEV; ++i) {
+    rel += pc_folder_name(stack.KAT_NAM[static_cast<size_t>(i)]);
+    rel += '/';
+  }
+  return rel;
+}
+
+}  // namespace
+
+bool FreshTree::wanted(const fs::path& root) {
+  struct stat st {};
+  return ::lstat(root.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+FreshTree::FreshTree(fs::path root) : root_(std::move(root)) {}
+
+FreshTree::~FreshTree() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool FreshTree::has(const CatalogueStack& stack, const std::string& name) const {
+  struct stat st {};
+  return started() &&
+         ::fstatat(fd_, (rel_dir(stack) + name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+int FreshTree::open_file(const std::string& rel) const {
+  return ::openat(fd_, rel.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
+
+FsStatus FreshTree::make_dirs(const CatalogueStack& stack) {
+  if (!started()) {
+    // The name counts up, so only a folder a dead process of the same number left can be in
+    // the way: the next name is taken then.
+    const fs::path hidden_of = root_.parent_path() / ("." + root_.filename().string());
+    int err = EEXIST;
+    for (int tries = 0; err == EEXIST && tries < 100; ++tries) {
+      hidden_ = temporary_name(hidden_of);
+      err = ::mkdir(hidden_.c_str(), 0777) == 0 ? 0 : errno;
+    }
+    if (err != 0) return {errno_text(err, root_), err};
+    fd_ = ::open(hidden_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+      err = errno;
+      ::rmdir(hidden_.c_str());
+      return {errno_text(err, root_), err};
+    }
+  }
+  std::string rel;
+  fs::path shown = root_;  // the folder's name once the tree is in place
+  for (int i = 1; i <= stack.KAT_LEV; ++i) {
+    const std::string level = pc_folder_name(stack.KAT_NAM[static_cast<size_t>(i)]);
+    rel += level;
+    shown /= level;
+    if (::mkdirat(fd_, rel.c_str(), 0777) != 0) {
+      const int err = errno;
+      struct stat st {};
+      if (err != EEXIST) return {errno_text(err, shown), err};
+      if (::fstatat(fd_, rel.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
+        return {errno_text(ENOTDIR, shown), ENOTDIR};
+    }
+    rel += '/';
+  }
+  return {};
+}
+
+FsStatus FreshTree::write(const CatalogueStack& stack, const std::string& name,
+                          std::string_view bytes) {
+  const std::string rel = rel_dir(stack) + name;
+  // The folders are made when the create finds them missing: after the first file of a
+  // catalogue they are there.
+  int fd = started() ? open_file(rel) : -1;
+  if (fd < 0 && (!started() || errno == ENOENT || errno == ENOTDIR)) {
+    if (FsStatus s = make_dirs(stack); !s.ok()) return s;
+    fd = open_file(rel);
+  }
+  int err = fd < 0 ? errno : write_all(fd, bytes);
+  if (fd >= 0 && ::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0) return {};
+  // Nothing partial stays: a file that could not be written whole is not in the tree.
+  if (fd >= 0) ::unlinkat(fd_, rel.c_str(), 0);
+  return {errno_text(err, target_dir(root_, stack) / name), err};
+}
+
+FsStatus FreshTree::finish() {
+  if (!started()) return {};
+  ::close(fd_);
+  fd_ = -1;
+  // The root's name is taken only while it is free; where the file system cannot promise that,
+  // a plain rename (which would replace no more than an empty folder).
+  int err = ::renameat2(AT_FDCWD, hidden_.c_str(), AT_FDCWD, root_.c_str(), RENAME_NOREPLACE) == 0
+                ? 0
+                : errno;
+  if (err == EINVAL || err == ENOSYS)
+    err = ::rename(hidden_.c_str(), root_.c_str()) == 0 ? 0 : errno;
+  if (err == 0) return {};
+  if (err == ENOTEMPTY || err == ENOTDIR) err = EEXIST;
+  return {errno_text(err, root_), err};
+}
+
+void FreshTree::abandon() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  std::error_code ec;
+  if (!hidden_.empty()) fs::remove_all(hidden_, ec);
+}
+
+CopyOutcome copy_entry_into(FreshTree& tree, const FileSystem& disk, const CatalogueStack& stack,
+                            const Entry& e, const Options& opt, bool keep_existing) {
+  CopyOutcome out;
+  const std::string name = output_name(e.rec, opt);
+  out.path = target_dir(tree.root(), stack) / name;
+  if (keep_existing && tree.has(stack, name)) {
+    out.status = CopyOutcome::Status::Kept;
+    return out;
+  }
+  const CopyResult r = entry_bytes(disk, e, opt);
+  out.ERR_COP = r.ERR_COP;
+  out.bytes = r.BUF_FIL.size();
+  if (FsStatus s = tree.write(stack, name, r.BUF_FIL); !s.ok()) {
+    out.status = CopyOutcome::Status::WriteFailed;
+    out.error = s.error;
+  }
+  return out;
+}
+
+int remove_stale_trees(const std::vector<fs::path>& roots) {
+  std::map<fs::path, std::set<std::string>> names_in;  // folder -> the roots' names in it
+  for (const fs::path& root : roots) {
+    const fs::path dir = root.parent_path();
+    names_in[dir.empty() ? fs::path(".") : dir].insert(root.filename().string());
+  }
+  int removed = 0;
+  for (const auto& [dir, names] : names_in) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      const size_t mark = name.rfind(kTemporaryMark);
+      if (name.empty() || name[0] != '.' || mark == std::string::npos || mark < 2) continue;
+      if (!names.count(name.substr(1, mark - 1))) continue;
+      if (!left_by_gone_writer(std::string_view(name).substr(mark + kTemporaryMark.size())))
+        continue;
+      std::error_code e2;
+      if (!fs::is_directory(it->symlink_status(e2))) continue;  // only folders, never a link
+      if (fs::remove_all(it->path(), e2) > 0) ++removed;
+    }
+  }
+  return removed;
+}
+
+}  // namespace odi
