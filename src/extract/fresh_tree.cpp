@@ -57,7 +57,9 @@ FsStatus FreshTree::make_dirs(const CatalogueStack& stack) {
   if (!started()) {
     // The name counts up, so only a folder a dead process of the same number left can be in
     // the way: the next name is taken then.
-    const fs::path hidden_of = root_.parent_path() / ("." + root_.filename().string());
+    std::string dotted = ".";
+    dotted += root_.filename().native();
+    const fs::path hidden_of = root_.parent_path() / dotted;
     int err = EEXIST;
     for (int tries = 0; err == EEXIST && tries < 100; ++tries) {
       hidden_ = temporary_name(hidden_of);
