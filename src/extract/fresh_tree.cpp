@@ -1,9 +1,12 @@
 #include "extract/fresh_tree.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,14 +23,27 @@ std::string errno_text(int err, const fs::path& path) {
   return std::string(std::strerror(err)) + ": " + path.string();
 }
 
-// The catalogue's folder below the tree's top, "L1/L2/" (empty at the root).
-std::string rel_dir(const CatalogueStack& stack) {
-  std::string rel;
-  for (int i = 1; i <= stack.KAT_LEV; ++i) {
-    rel += pc_folder_name(stack.KAT_NAM[static_cast<size_t>(i)]);
-    rel += '/';
+// Writes all of `pieces` to `fd`, gathered: 0, or the system's reason.
+int write_pieces(int fd, const std::vector<std::string_view>& pieces) {
+  std::vector<iovec> iov;
+  iov.reserve(pieces.size());
+  for (const std::string_view p : pieces)
+    if (!p.empty()) iov.push_back({const_cast<char*>(p.data()), p.size()});
+  for (size_t at = 0; at < iov.size();) {
+    const ssize_t n =
+        ::writev(fd, &iov[at], static_cast<int>(std::min<size_t>(iov.size() - at, IOV_MAX)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    // Past what went out: whole pieces, then a part of the next.
+    for (auto left = static_cast<size_t>(n); left > 0;) {
+      const size_t take = std::min(left, iov[at].iov_len);
+      iov[at].iov_base = static_cast<char*>(iov[at].iov_base) + take;
+      iov[at].iov_len -= take;
+      left -= take;
+      if (iov[at].iov_len == 0) ++at;
+    }
   }
-  return rel;
+  return 0;
 }
 
 }  // namespace
@@ -43,7 +59,24 @@ FreshTree::~FreshTree() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool FreshTree::has(const CatalogueStack& stack, const std::string& name) const {
+const std::string& FreshTree::rel_dir(const CatalogueStack& stack) {
+  // The files of one catalogue come one after the other: its folder's name is made once.
+  bool same = dir_known_ && stack.KAT_LEV == dir_of_.KAT_LEV;
+  for (size_t i = 1; same && i <= static_cast<size_t>(stack.KAT_LEV); ++i)
+    same = stack.KAT_POS[i] == dir_of_.KAT_POS[i] && stack.KAT_NAM[i] == dir_of_.KAT_NAM[i];
+  if (!same) {
+    dir_.clear();
+    for (size_t i = 1; i <= static_cast<size_t>(stack.KAT_LEV); ++i) {
+      dir_ += pc_folder_name(stack.KAT_NAM[i]);
+      dir_ += '/';
+    }
+    dir_of_ = stack;
+    dir_known_ = true;
+  }
+  return dir_;
+}
+
+bool FreshTree::has(const CatalogueStack& stack, const std::string& name) {
   struct stat st {};
   return started() &&
          ::fstatat(fd_, (rel_dir(stack) + name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -93,6 +126,11 @@ FsStatus FreshTree::make_dirs(const CatalogueStack& stack) {
 
 FsStatus FreshTree::write(const CatalogueStack& stack, const std::string& name,
                           std::string_view bytes) {
+  return write(stack, name, std::vector<std::string_view>{bytes});
+}
+
+FsStatus FreshTree::write(const CatalogueStack& stack, const std::string& name,
+                          const std::vector<std::string_view>& pieces) {
   const std::string rel = rel_dir(stack) + name;
   // The folders are made when the create finds them missing: after the first file of a
   // catalogue they are there.
@@ -101,7 +139,7 @@ FsStatus FreshTree::write(const CatalogueStack& stack, const std::string& name,
     if (FsStatus s = make_dirs(stack); !s.ok()) return s;
     fd = open_file(rel);
   }
-  int err = fd < 0 ? errno : write_all(fd, bytes);
+  int err = fd < 0 ? errno : write_pieces(fd, pieces);
   if (fd >= 0 && ::close(fd) != 0 && err == 0) err = errno;
   if (err == 0) return {};
   // Nothing partial stays: a file that could not be written whole is not in the tree.
@@ -136,15 +174,22 @@ CopyOutcome copy_entry_into(FreshTree& tree, const FileSystem& disk, const Catal
                             const Entry& e, const Options& opt, bool keep_existing) {
   CopyOutcome out;
   const std::string name = output_name(e.rec, opt);
-  out.path = target_dir(tree.root(), stack) / name;
   if (keep_existing && tree.has(stack, name)) {
     out.status = CopyOutcome::Status::Kept;
     return out;
   }
-  const CopyResult r = entry_bytes(disk, e, opt);
-  out.ERR_COP = r.ERR_COP;
-  out.bytes = r.BUF_FIL.size();
-  if (FsStatus s = tree.write(stack, name, r.BUF_FIL); !s.ok()) {
+  // The body as stored goes out from the image itself; any other content is made first.
+  std::vector<std::string_view> pieces;
+  CopyResult r;
+  if (body_in_place(disk, e, opt, pieces)) {
+    for (const std::string_view p : pieces) out.bytes += p.size();
+  } else {
+    r = entry_bytes(disk, e, opt);
+    out.ERR_COP = r.ERR_COP;
+    out.bytes = r.BUF_FIL.size();
+    pieces.assign(1, r.BUF_FIL);
+  }
+  if (FsStatus s = tree.write(stack, name, pieces); !s.ok()) {
     out.status = CopyOutcome::Status::WriteFailed;
     out.error = s.error;
   }

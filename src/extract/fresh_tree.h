@@ -30,11 +30,14 @@ class FreshTree {
   bool started() const { return fd_ >= 0; }
 
   // Is there an entry NAME in the catalogue `stack`'s folder of the tree written so far?
-  bool has(const CatalogueStack& stack, const std::string& name) const;
+  bool has(const CatalogueStack& stack, const std::string& name);
   // Writes `bytes` as NAME into the catalogue `stack`'s folder, making the hidden folder and the
   // catalogue folders on the way. An earlier file of the same name is replaced. Errors name the
   // path the file will have once the tree is in place.
   FsStatus write(const CatalogueStack& stack, const std::string& name, std::string_view bytes);
+  // The same with the content in pieces, written in one go.
+  FsStatus write(const CatalogueStack& stack, const std::string& name,
+                 const std::vector<std::string_view>& pieces);
 
   // Renames the hidden folder to the root; nothing to do when no file was written. When the root's
   // name has been taken meanwhile the code is EEXIST and the hidden folder stays for abandon().
@@ -44,15 +47,20 @@ class FreshTree {
 
  private:
   int open_file(const std::string& rel) const;
+  // The catalogue's folder below the tree's top, "L1/L2/" (empty at the root).
+  const std::string& rel_dir(const CatalogueStack& stack);
   FsStatus make_dirs(const CatalogueStack& stack);
 
   fs::path root_;
   fs::path hidden_;
   int fd_ = -1;
+  std::string dir_;          // rel_dir of dir_of_
+  CatalogueStack dir_of_{};  // the catalogue whose folder was named last
+  bool dir_known_ = false;
 };
 
 // The copy of one entry of `disk` into a fresh tree, as copy_entry_into does it into a folder.
-// The outcome's path is the file's path once the tree is in place.
+// The outcome's path is left empty: the file has none of its own until the tree is in place.
 CopyOutcome copy_entry_into(FreshTree& tree, const FileSystem& disk, const CatalogueStack& stack,
                             const Entry& e, const Options& opt, bool keep_existing = false);
 

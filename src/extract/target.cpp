@@ -80,6 +80,8 @@ FsStatus make_target_dirs(const fs::path& root, const CatalogueStack& stack) {
   return s;
 }
 
+namespace {
+
 int write_all(int fd, std::string_view bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -90,8 +92,6 @@ int write_all(int fd, std::string_view bytes) {
   }
   return 0;
 }
-
-namespace {
 
 // Puts the finished temporary file in the target's place. Without clobbering, a hard link takes
 // the name only while it is free; where the file system has no hard links, a look first.

@@ -82,8 +82,6 @@ struct AtomicWrite {
 inline constexpr std::string_view kTemporaryMark = ".odi-tmp.";
 FsStatus write_file_atomic(const fs::path& path, std::string_view bytes,
                            const AtomicWrite& how = {});
-// Writes all of `bytes` to the open file `fd`: 0, or the system's reason.
-int write_all(int fd, std::string_view bytes);
 // PATH + kTemporaryMark + PID.N: a name of this process's that no other write uses.
 fs::path temporary_name(const fs::path& path);
 // Is `tail` (what follows kTemporaryMark) "PID.N" with no process PID running? A name of any
