@@ -360,7 +360,12 @@ std::vector<std::vector<std::size_t>> units_of(const std::vector<Task>& tasks) {
   std::map<std::string, std::size_t> unit_of;
   for (std::size_t i = 0; i < tasks.size(); ++i) {
     const auto& r = tasks[i].root;
-    const std::string key = r ? r->lexically_normal().string() : "\n" + std::to_string(i);
+    // An image without a root is a unit of its own: a key no path can be.
+    std::string key(1, '\n');
+    if (r)
+      key = r->lexically_normal().string();
+    else
+      key += std::to_string(i);
     auto [it, fresh] = unit_of.emplace(key, units.size());
     if (fresh) units.emplace_back();
     units[it->second].push_back(i);
