@@ -331,7 +331,8 @@ std::vector<fs::path> collect_images(const std::vector<std::string>& inputs, int
   for (const std::string& in : inputs) {
     std::error_code ec;
     const fs::path p(in);
-    if (fs::is_directory(p, ec)) {
+    const fs::file_status st = fs::status(p, ec);  // one look serves both questions
+    if (fs::is_directory(st)) {
       std::vector<fs::path> found;
       fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec);
       for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
@@ -341,7 +342,7 @@ std::vector<fs::path> collect_images(const std::vector<std::string>& inputs, int
       if (ec) complain(in + ": " + ec.message());
       std::sort(found.begin(), found.end());
       images.insert(images.end(), found.begin(), found.end());
-    } else if (fs::exists(p, ec)) {
+    } else if (fs::exists(st)) {
       images.push_back(p);
     } else {
       complain(in + ": no such file or folder");
