@@ -25,8 +25,8 @@ std::string errno_text(int err, const fs::path& path) {
 
 // Writes all of `pieces` to `fd`, gathered: 0, or the system's reason.
 int write_pieces(int fd, const std::vector<std::string_view>& pieces) {
-  std::vector<iovec> iov;
-  iov.reserve(pieces.size());
+  thread_local std::vector<iovec> iov;  // kept from file to file: no allocation for each
+  iov.clear();
   for (const std::string_view p : pieces)
     if (!p.empty()) iov.push_back({const_cast<char*>(p.data()), p.size()});
   for (size_t at = 0; at < iov.size();) {
@@ -179,7 +179,7 @@ CopyOutcome copy_entry_into(FreshTree& tree, const FileSystem& disk, const Catal
     return out;
   }
   // The body as stored goes out from the image itself; any other content is made first.
-  std::vector<std::string_view> pieces;
+  thread_local std::vector<std::string_view> pieces;  // kept from file to file, as above
   CopyResult r;
   if (body_in_place(disk, e, opt, pieces)) {
     for (const std::string_view p : pieces) out.bytes += p.size();
