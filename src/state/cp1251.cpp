@@ -29,6 +29,14 @@ constexpr std::array<char32_t, 256> kToUcs = [] {
   return t;
 }();
 
+static_assert(
+    [] {
+      for (const char32_t c : kToUcs)
+        if (c >= 0x10000) return false;
+      return true;
+    }(),
+    "every character of the table takes at most three bytes of UTF-8");
+
 const std::unordered_map<char32_t, unsigned char>& from_ucs() {
   static const auto m = [] {
     std::unordered_map<char32_t, unsigned char> r;
@@ -111,9 +119,24 @@ std::string view_text(std::string_view cp1251) {
 }
 
 std::string cp1251_to_utf8(std::string_view cp1251) {
-  std::string out;
-  out.reserve(cp1251.size() * 2);
-  for (char c : cp1251) append_utf8(out, kToUcs[static_cast<unsigned char>(c)]);
+  // No character of the table takes more than three bytes: room for all of them first, then the
+  // bytes written straight in (a name's conversion runs for every file of an extraction).
+  std::string out(3 * cp1251.size(), '\0');
+  char* d = out.data();
+  for (const char c : cp1251) {
+    const char32_t cp = kToUcs[static_cast<unsigned char>(c)];
+    if (cp < 0x80) {
+      *d++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      *d++ = static_cast<char>(0xC0 | (cp >> 6));
+      *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      *d++ = static_cast<char>(0xE0 | (cp >> 12));
+      *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  out.resize(static_cast<size_t>(d - out.data()));
   return out;
 }
 
