@@ -1,13 +1,13 @@
 #include "extract/fresh_tree.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -209,7 +209,7 @@ int remove_stale_trees(const std::vector<fs::path>& roots) {
       const std::string name = it->path().filename().string();
       const size_t mark = name.rfind(kTemporaryMark);
       if (name.empty() || name[0] != '.' || mark == std::string::npos || mark < 2) continue;
-      if (!names.count(name.substr(1, mark - 1))) continue;
+      if (!names.contains(name.substr(1, mark - 1))) continue;
       if (!left_by_gone_writer(std::string_view(name).substr(mark + kTemporaryMark.size())))
         continue;
       std::error_code e2;

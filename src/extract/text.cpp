@@ -1,7 +1,5 @@
 #include "extract/text.h"
 
-#include <string.h>
-
 #include <bit>
 #include <cstdint>
 #include <cstring>

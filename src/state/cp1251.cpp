@@ -1,5 +1,6 @@
 #include "state/cp1251.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <unordered_map>
@@ -29,13 +30,8 @@ constexpr std::array<char32_t, 256> kToUcs = [] {
   return t;
 }();
 
-static_assert(
-    [] {
-      for (const char32_t c : kToUcs)
-        if (c >= 0x10000) return false;
-      return true;
-    }(),
-    "every character of the table takes at most three bytes of UTF-8");
+static_assert(std::ranges::all_of(kToUcs, [](char32_t c) { return c < 0x10000; }),
+              "every character of the table takes at most three bytes of UTF-8");
 
 const std::unordered_map<char32_t, unsigned char>& from_ucs() {
   static const auto m = [] {
