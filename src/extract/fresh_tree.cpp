@@ -106,39 +106,33 @@ FsStatus FreshTree::make_dirs(const CatalogueStack& stack) {
       return {errno_text(err, root_), err};
     }
   }
+  // Only this run writes into the hidden folder: the folders it made are all there are.
   std::string rel;
   fs::path shown = root_;  // the folder's name once the tree is in place
-  for (int i = 1; i <= stack.KAT_LEV; ++i) {
-    const std::string level = pc_folder_name(stack.KAT_NAM[static_cast<size_t>(i)]);
+  for (size_t i = 1; i <= static_cast<size_t>(stack.KAT_LEV); ++i) {
+    const std::string level = pc_folder_name(stack.KAT_NAM[i]);
     rel += level;
+    rel += '/';
     shown /= level;
+    if (made_.contains(rel)) continue;
     if (::mkdirat(fd_, rel.c_str(), 0777) != 0) {
       const int err = errno;
-      struct stat st {};
-      if (err != EEXIST) return {errno_text(err, shown), err};
-      if (::fstatat(fd_, rel.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
-        return {errno_text(ENOTDIR, shown), ENOTDIR};
+      // A file of this name, written before from the same catalogue level.
+      return {errno_text(err == EEXIST ? ENOTDIR : err, shown), err == EEXIST ? ENOTDIR : err};
     }
-    rel += '/';
+    made_.insert(rel);
   }
   return {};
 }
 
 FsStatus FreshTree::write(const CatalogueStack& stack, const std::string& name,
-                          std::string_view bytes) {
-  return write(stack, name, std::vector<std::string_view>{bytes});
-}
-
-FsStatus FreshTree::write(const CatalogueStack& stack, const std::string& name,
                           const std::vector<std::string_view>& pieces) {
-  const std::string rel = rel_dir(stack) + name;
-  // The folders are made when the create finds them missing: after the first file of a
-  // catalogue they are there.
-  int fd = started() ? open_file(rel) : -1;
-  if (fd < 0 && (!started() || errno == ENOENT || errno == ENOTDIR)) {
+  const std::string& dir = rel_dir(stack);
+  // The folders are made before the first file of a catalogue goes into them.
+  if (!started() || !made_.contains(dir))
     if (FsStatus s = make_dirs(stack); !s.ok()) return s;
-    fd = open_file(rel);
-  }
+  const std::string rel = dir + name;
+  const int fd = open_file(rel);
   int err = fd < 0 ? errno : write_pieces(fd, pieces);
   if (fd >= 0 && ::close(fd) != 0 && err == 0) err = errno;
   if (err == 0) return {};

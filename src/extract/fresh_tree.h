@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,11 +32,9 @@ class FreshTree {
 
   // Is there an entry NAME in the catalogue `stack`'s folder of the tree written so far?
   bool has(const CatalogueStack& stack, const std::string& name);
-  // Writes `bytes` as NAME into the catalogue `stack`'s folder, making the hidden folder and the
-  // catalogue folders on the way. An earlier file of the same name is replaced. Errors name the
-  // path the file will have once the tree is in place.
-  FsStatus write(const CatalogueStack& stack, const std::string& name, std::string_view bytes);
-  // The same with the content in pieces, written in one go.
+  // Writes `pieces`, one after the other, as NAME into the catalogue `stack`'s folder, making the
+  // hidden folder and the catalogue folders on the way. An earlier file of the same name is
+  // replaced. Errors name the path the file will have once the tree is in place.
   FsStatus write(const CatalogueStack& stack, const std::string& name,
                  const std::vector<std::string_view>& pieces);
 
@@ -57,6 +56,7 @@ class FreshTree {
   std::string dir_;          // rel_dir of dir_of_
   CatalogueStack dir_of_{};  // the catalogue whose folder was named last
   bool dir_known_ = false;
+  std::set<std::string> made_{""};  // the folders made below the top ("L1/", "L1/L2/", ...)
 };
 
 // The copy of one entry of `disk` into a fresh tree, as copy_entry_into does it into a folder.
