@@ -2,8 +2,8 @@
 // nothing else. For each image it reads the file once, then (unless --read-only) makes the folder
 // OUT/<image name> and writes FILES files of TOTAL bytes in all, taken from the image bytes.
 // No parsing, no conversion. It also leaves out I/O that odi extract must do: one folder per
-// image where odi makes one per catalogue level as well, and each file is created under its
-// final name, where odi must name it only once complete (a link or a rename per file).
+// image where odi makes one per catalogue level as well, and a hidden folder renamed into place
+// once the disk's tree is whole (into a folder that exists, a link or a rename per file).
 //   odi-floor [--read-only] [--files N] [--bytes TOTAL] OUT IMAGE...
 // The floor of a put: read each FILE once, then write one 819200-byte IMAGE atomically (a
 // temporary file beside it, fsync, rename), as `odi put` must.

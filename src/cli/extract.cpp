@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "cli/commands.h"
+#include "extract/fresh_tree.h"
 #include "extract/target.h"
 
 namespace odi::cli {
@@ -123,138 +125,179 @@ struct Lent {
   }
 };
 
-void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& rep, Outcome& o,
-              std::string& spare) {
-  const std::string name = t.image.string();
-  LoadedDisk disk;
-  const Lent lent{disk, spare};
-  disk.bytes = std::move(spare);
-  std::string why;
-  if (!load_disk(t.image, disk, true, &why)) {
-    o.reports.push_back(name + ": cannot open: " + why);
-    o.not_read = true;
-    return;
-  }
-  if (!t.root) {
-    o.reports.push_back(name +
-                        ": the name does not end in .odi, so there is no folder beside it "
-                        "for the copies; give one with -o");
-    o.failed = true;
-    return;
+// The copies of one image, in the order its catalogues list them. Into a folder that does not
+// exist yet the disk's tree is written hidden and put in place whole at the end; into one that
+// does, each file is put in place as it is written.
+class ImageCopies {
+ public:
+  ImageCopies(const Task& t, const FileSystem& fsys, const Options& opt, bool keep, Reporter& rep,
+              Outcome& o)
+      : t_(t), name_(t.image.string()), fsys_(fsys), opt_(opt), keep_(keep), rep_(rep), o_(o) {}
+
+  void run(bool all) {
+    if (FreshTree::wanted(*t_.root)) fresh_.emplace(*t_.root);
+    copy_all(all);
+    if (!fresh_ || !fresh_->started()) return;
+    const FsStatus s = fresh_->finish();
+    if (s.code == EEXIST) {
+      // Something took the folder's name meanwhile: the copies go into it the usual way.
+      fresh_->abandon();
+      fresh_.reset();
+      o_ = Outcome{};
+      gave_up_ = false;
+      copy_all(all);
+    } else if (!s.ok()) {
+      o_.failed = true;
+      o_.reports.push_back(name_ + ": cannot put the folder in place: " + s.error);
+    }
   }
 
-  bool gave_up = false;
-  OpenFolder folder;
-  const FileSystem& fsys = *disk.disk;
-  auto copy = [&](const CatalogueStack& stack, const Entry& e,
-                  const std::vector<std::string>& path) {
-    if (gave_up) return;
-    const CopyOutcome c = copy_entry_into(*t.root, fsys, stack, e, opt, keep, &folder);
-    switch (c.status) {
-      case CopyOutcome::Status::Written:
-        ++o.files;
-        o.bytes += c.bytes;
-        if (c.ERR_COP != 0) {
-          ++o.damaged;
-          o.reports.push_back(name + ": " + join_path(path) + ": " + damage_text(c.ERR_COP) +
-                              "; written with the error text");
-        }
-        rep.file_done(c.bytes);
-        break;
-      case CopyOutcome::Status::Kept:
-        ++o.kept;
-        break;
-      case CopyOutcome::Status::WriteFailed: {
-        o.failed = true;
-        std::error_code ec;
-        if (!fs::is_directory(*t.root, ec)) {
-          // Without the root folder nothing of this image can be written: say so once.
-          o.reports.push_back(name + ": cannot make the target folder: " + c.error);
-          gave_up = true;
-        } else {
-          o.reports.push_back(name + ": " + join_path(path) + ": cannot write: " + c.error);
-        }
-        break;
-      }
-      case CopyOutcome::Status::BadName:
-      case CopyOutcome::Status::Catalogue:
-        break;
+ private:
+  void copy_all(bool all) {
+    if (t_.entries.empty()) {
+      Found root;
+      root.stack = root_stack(fsys_);
+      files_below(root, all);
+      return;
     }
-  };
-  auto files_below = [&](const Found& start, bool deep) {
+    for (const std::string& entry : t_.entries) {
+      std::string error;
+      if (const auto cat = find_catalogue(fsys_, entry, error)) {
+        files_below(*cat, true);
+        continue;
+      }
+      if (const auto file = find_entry(fsys_, entry, error)) {
+        copy(file->stack, file->entry, file->path);
+        continue;
+      }
+      o_.reports.push_back(name_ + ": " + error);
+      o_.not_found = true;
+    }
+  }
+
+  void files_below(const Found& start, bool deep) {
     walk_tree(
-        fsys, start, deep,
+        fsys_, start, deep,
         [&](const Visit& v) {
           if (v.entry.is_file()) copy(v.stack, v.entry, v.path);
         },
         [&](const Visit& v, Skip why_not) {
           if (why_not == Skip::TooDeep) {
-            o.failed = true;
-            o.reports.push_back(name + ": " + join_path(v.path) +
-                                ": lies deeper than 10 catalogue levels; not followed");
+            o_.failed = true;
+            o_.reports.push_back(name_ + ": " + join_path(v.path) +
+                                 ": lies deeper than 10 catalogue levels; not followed");
           }
         });
-  };
+  }
 
-  if (t.entries.empty()) {
-    Found root;
-    root.stack = root_stack(fsys);
-    files_below(root, all);
+  void copy(const CatalogueStack& stack, const Entry& e, const std::vector<std::string>& path) {
+    if (gave_up_) return;
+    const CopyOutcome c = fresh_
+                              ? copy_entry_into(*fresh_, fsys_, stack, e, opt_, keep_)
+                              : copy_entry_into(*t_.root, fsys_, stack, e, opt_, keep_, &folder_);
+    switch (c.status) {
+      case CopyOutcome::Status::Written:
+        ++o_.files;
+        o_.bytes += c.bytes;
+        if (c.ERR_COP != 0) {
+          ++o_.damaged;
+          o_.reports.push_back(name_ + ": " + join_path(path) + ": " + damage_text(c.ERR_COP) +
+                               "; written with the error text");
+        }
+        rep_.file_done(c.bytes);
+        break;
+      case CopyOutcome::Status::Kept:
+        ++o_.kept;
+        break;
+      case CopyOutcome::Status::WriteFailed:
+        failed(c, path);
+        break;
+      case CopyOutcome::Status::BadName:
+      case CopyOutcome::Status::Catalogue:
+        break;
+    }
+  }
+
+  void failed(const CopyOutcome& c, const std::vector<std::string>& path) {
+    o_.failed = true;
+    std::error_code ec;
+    if (fresh_ ? !fresh_->started() : !fs::is_directory(*t_.root, ec)) {
+      // Without the root folder nothing of this image can be written: say so once.
+      o_.reports.push_back(name_ + ": cannot make the target folder: " + c.error);
+      gave_up_ = true;
+    } else {
+      o_.reports.push_back(name_ + ": " + join_path(path) + ": cannot write: " + c.error);
+    }
+  }
+
+  const Task& t_;
+  const std::string name_;
+  const FileSystem& fsys_;
+  const Options& opt_;
+  const bool keep_;
+  Reporter& rep_;
+  Outcome& o_;
+  OpenFolder folder_;
+  std::optional<FreshTree> fresh_;
+  bool gave_up_ = false;
+};
+
+void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& rep, Outcome& o,
+              std::string& spare) {
+  LoadedDisk disk;
+  const Lent lent{disk, spare};
+  disk.bytes = std::move(spare);
+  std::string why;
+  if (!load_disk(t.image, disk, true, &why)) {
+    o.reports.push_back(t.image.string() + ": cannot open: " + why);
+    o.not_read = true;
     return;
   }
-  for (const std::string& entry : t.entries) {
-    std::string error;
-    if (const auto cat = find_catalogue(fsys, entry, error)) {
-      files_below(*cat, true);
-      continue;
-    }
-    if (const auto file = find_entry(fsys, entry, error)) {
-      copy(file->stack, file->entry, file->path);
-      continue;
-    }
-    o.reports.push_back(name + ": " + error);
-    o.not_found = true;
+  if (!t.root) {
+    o.reports.push_back(t.image.string() +
+                        ": the name does not end in .odi, so there is no folder beside it "
+                        "for the copies; give one with -o");
+    o.failed = true;
+    return;
   }
+  ImageCopies(t, *disk.disk, opt, keep, rep, o).run(all);
 }
 
-}  // namespace
-
-std::vector<fs::path> collect_images(const std::vector<std::string>& inputs, int& missing) {
-  std::vector<fs::path> images;
-  for (const std::string& in : inputs) {
-    std::error_code ec;
-    const fs::path p(in);
-    if (fs::is_directory(p, ec)) {
-      std::vector<fs::path> found;
-      fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec);
-      for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::error_code e2;
-        if (has_odi_suffix(it->path()) && it->is_regular_file(e2)) found.push_back(it->path());
-      }
-      if (ec) complain(in + ": " + ec.message());
-      std::sort(found.begin(), found.end());
-      images.insert(images.end(), found.begin(), found.end());
-    } else if (fs::exists(p, ec)) {
-      images.push_back(p);
-    } else {
-      complain(in + ": no such file or folder");
-      ++missing;
-    }
-  }
-  return images;
-}
-
-int cmd_extract(const ExtractArgs& a) {
-  std::string error;
-  const auto opt = options_from(a.form, error);
-  if (!opt) {
-    complain(error);
+// Under -o ROOT: ROOT itself for a single image, else one folder per image named after it.
+int place_under(const std::string& out_root, bool single_root, std::vector<Task>& tasks) {
+  fs::path root = fs::path(out_root).lexically_normal();
+  while (root.has_parent_path() && root.filename().empty()) root = root.parent_path();
+  if (root.empty() || root.filename().empty()) {
+    complain("-o " + out_root + ": not a folder that copies can go into");
     return kExitUsage;
   }
+  // The folders above the target roots are ours to make; the roots come with the first copy.
+  std::error_code ec;
+  const fs::path above = single_root ? root.parent_path() : root;
+  if (!above.empty()) fs::create_directories(above, ec);
+  if (ec) {
+    complain("-o " + out_root + ": " + ec.message());
+    return kExitProblem;
+  }
+  std::map<std::string, int> taken;  // two images of one name get "name", "name~2", ...
+  for (Task& t : tasks) {
+    if (single_root) {
+      t.root = root;
+      continue;
+    }
+    std::string stem = t.image.filename().string();
+    if (has_odi_suffix(t.image)) stem.resize(stem.size() - 4);
+    if (stem.empty()) stem = "^";
+    const int n = ++taken[stem];
+    if (n > 1) stem += "~" + std::to_string(n);
+    t.root = root / stem;
+  }
+  return kExitOk;
+}
 
-  // The images and where each one's copies go.
-  std::vector<Task> tasks;
-  int missing = 0;
+// The images and where each one's copies go. Gives an exit code other than kExitOk when the run
+// cannot start.
+int make_tasks(const ExtractArgs& a, std::vector<Task>& tasks, int& missing) {
   bool single_root = false;  // -o ROOT is the root itself
   if (!a.all) {
     Task t;
@@ -274,57 +317,77 @@ int cmd_extract(const ExtractArgs& a) {
     std::error_code ec;
     single_root = a.inputs.size() == 1 && !fs::is_directory(a.inputs.front(), ec);
   }
-
-  if (!a.out_root.empty()) {
-    fs::path root = fs::path(a.out_root).lexically_normal();
-    while (root.has_parent_path() && root.filename().empty()) root = root.parent_path();
-    if (root.empty() || root.filename().empty()) {
-      complain("-o " + a.out_root + ": not a folder that copies can go into");
-      return kExitUsage;
-    }
-    // The folders above the target roots are ours to make; the roots come with the first copy.
-    std::error_code ec;
-    const fs::path above = single_root ? root.parent_path() : root;
-    if (!above.empty()) fs::create_directories(above, ec);
-    if (ec) {
-      complain("-o " + a.out_root + ": " + ec.message());
-      return kExitProblem;
-    }
-    std::map<std::string, int> taken;  // two images of one name get "name", "name~2", ...
-    for (Task& t : tasks) {
-      if (single_root) {
-        t.root = root;
-        continue;
-      }
-      std::string stem = t.image.filename().string();
-      if (has_odi_suffix(t.image)) stem.resize(stem.size() - 4);
-      if (stem.empty()) stem = "^";
-      const int n = ++taken[stem];
-      if (n > 1) stem += "~" + std::to_string(n);
-      t.root = root / stem;
-    }
-  } else {
+  if (a.out_root.empty()) {
     for (Task& t : tasks) t.root = target_root(t.image);
+    return kExitOk;
   }
+  return place_under(a.out_root, single_root, tasks);
+}
 
-  // Images that land in the same folder (a.odi and a.ODI side by side) go to one job, in order,
-  // so that the result does not depend on the number of jobs.
-  std::vector<std::vector<std::size_t>> units;
-  {
-    std::map<std::string, std::size_t> unit_of;
-    for (std::size_t i = 0; i < tasks.size(); ++i) {
-      const auto& r = tasks[i].root;
-      const std::string key = r ? r->lexically_normal().string() : "\n" + std::to_string(i);
-      auto [it, fresh] = unit_of.emplace(key, units.size());
-      if (fresh) units.emplace_back();
-      units[it->second].push_back(i);
+}  // namespace
+
+std::vector<fs::path> collect_images(const std::vector<std::string>& inputs, int& missing) {
+  std::vector<fs::path> images;
+  for (const std::string& in : inputs) {
+    std::error_code ec;
+    const fs::path p(in);
+    const fs::file_status st = fs::status(p, ec);  // one look serves both questions
+    if (fs::is_directory(st)) {
+      std::vector<fs::path> found;
+      fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec);
+      for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code e2;
+        if (has_odi_suffix(it->path()) && it->is_regular_file(e2)) found.push_back(it->path());
+      }
+      if (ec) complain(in + ": " + ec.message());
+      std::sort(found.begin(), found.end());
+      images.insert(images.end(), found.begin(), found.end());
+    } else if (fs::exists(st)) {
+      images.push_back(p);
+    } else {
+      complain(in + ": no such file or folder");
+      ++missing;
     }
   }
+  return images;
+}
 
+namespace {
+
+// Images that land in the same folder (a.odi and a.ODI side by side) go to one job, in order, so
+// that the result does not depend on the number of jobs.
+std::vector<std::vector<std::size_t>> units_of(const std::vector<Task>& tasks) {
+  std::vector<std::vector<std::size_t>> units;
+  std::map<std::string, std::size_t> unit_of;
+  for (std::size_t i = 0; i < tasks.size(); ++i) {
+    const auto& r = tasks[i].root;
+    // An image without a root is a unit of its own: a key no path can be.
+    std::string key(1, '\n');
+    if (r)
+      key = r->lexically_normal().string();
+    else
+      key += std::to_string(i);
+    auto [it, fresh] = unit_of.emplace(key, units.size());
+    if (fresh) units.emplace_back();
+    units[it->second].push_back(i);
+  }
+  return units;
+}
+
+// A job's image memory is left for the end of the process to take back: handing 800 KB back page
+// by page costs more than the rest of the run's ending, and the process ends right after the jobs.
+void keep_until_exit(std::string&& memory) {
+  static std::mutex m;
+  static auto* kept = new std::vector<std::string>();  // reachable to the end, never freed
+  const std::lock_guard lock(m);
+  kept->push_back(std::move(memory));
+}
+
+void run_jobs(const ExtractArgs& a, const Options& opt, const std::vector<Task>& tasks,
+              Reporter& rep) {
+  const auto units = units_of(tasks);
   unsigned jobs = a.jobs ? a.jobs : std::max(1u, std::thread::hardware_concurrency());
   jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(units.size(), 1)));
-
-  Reporter rep(tasks.size(), !a.quiet && ::isatty(STDERR_FILENO));
   std::atomic<std::size_t> next{0};
   auto worker = [&] {
     std::string spare;  // the memory of the job's last image
@@ -332,10 +395,11 @@ int cmd_extract(const ExtractArgs& a) {
       for (std::size_t i : units[u]) {
         rep.image_started(tasks[i].image);
         Outcome o;
-        run_task(tasks[i], *opt, a.all, a.no_clobber, rep, o, spare);
+        run_task(tasks[i], opt, a.all, a.no_clobber, rep, o, spare);
         rep.image_done(i, std::move(o));
       }
     }
+    keep_until_exit(std::move(spare));
   };
   if (jobs <= 1) {
     worker();
@@ -345,10 +409,14 @@ int cmd_extract(const ExtractArgs& a) {
     for (auto& th : pool) th.join();
   }
   rep.finish();
+}
 
+// The closing line and the exit code.
+int summarise(const ExtractArgs& a, std::size_t images, const std::vector<Outcome>& results,
+              int missing) {
   Outcome sum;
   auto not_read = static_cast<std::size_t>(missing);
-  for (const Outcome& o : rep.results()) {
+  for (const Outcome& o : results) {
     sum.files += o.files;
     sum.bytes += o.bytes;
     sum.damaged += o.damaged;
@@ -358,7 +426,7 @@ int cmd_extract(const ExtractArgs& a) {
     not_read += o.not_read ? 1 : 0;
   }
   if (!a.quiet) {
-    std::string line = plural(tasks.size(), "image", "images") + ", " +
+    std::string line = plural(images, "image", "images") + ", " +
                        plural(sum.files, "file", "files") + ", " +
                        plural(sum.bytes, "byte", "bytes") + " written, " +
                        plural(sum.damaged, "damaged entry", "damaged entries");
@@ -370,6 +438,30 @@ int cmd_extract(const ExtractArgs& a) {
   if (sum.not_found) return kExitNotFound;
   if (sum.damaged || sum.failed || not_read) return kExitProblem;
   return kExitOk;
+}
+
+}  // namespace
+
+int cmd_extract(const ExtractArgs& a) {
+  std::string error;
+  const auto opt = options_from(a.form, error);
+  if (!opt) {
+    complain(error);
+    return kExitUsage;
+  }
+  std::vector<Task> tasks;
+  int missing = 0;
+  if (const int rc = make_tasks(a, tasks, missing); rc != kExitOk) return rc;
+  // A run killed while it wrote a disk's tree left it hidden beside the folder: gone now, before
+  // the folder is looked at.
+  std::vector<fs::path> roots;
+  for (const Task& t : tasks)
+    if (t.root) roots.push_back(*t.root);
+  remove_stale_trees(roots);
+
+  Reporter rep(tasks.size(), !a.quiet && ::isatty(STDERR_FILENO));
+  run_jobs(a, *opt, tasks, rep);
+  return summarise(a, tasks.size(), rep.results(), missing);
 }
 
 }  // namespace odi::cli

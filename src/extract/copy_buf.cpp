@@ -87,6 +87,17 @@ CopyResult COPY_BUF(const FileSystem& fs, const Entry& e, const Options& opt,
   return copy_walk(fs.image(), fs.walk(e), rec, opt, dat_txt, fs.text_stops_at_eof_mark());
 }
 
+bool body_in_place(const FileSystem& fs, const Entry& e, const Options& opt,
+                   std::vector<std::string_view>& pieces) {
+  if (opt.rks || opt.txt) return false;
+  const ChainWalk w = fs.walk(e);
+  if (w.ERR_COP != kCopyOk) return false;
+  pieces.clear();
+  if (w.n == 0) return true;  // nothing to read
+  for (const Piece& p : w.pieces) pieces.push_back(*fs.image().read(p.offset, p.length));
+  return true;
+}
+
 std::string DAMP_TXT(std::string_view buf, bool win) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   const size_t total = std::min<size_t>(buf.size(), 8192);

@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "image/chain.h"
 #include "image/fs.h"
@@ -30,6 +31,12 @@ CopyResult COPY_BUF(const Image& img, const Record& rec, const Options& opt,
 // with 1Ah stops there; an rks frame refuses a body that would load past FFFFh (ERR_COP 4).
 CopyResult COPY_BUF(const FileSystem& fs, const Entry& e, const Options& opt,
                     std::string_view dat_txt);
+
+// The forms whose content is the body as stored (bin and rom: no frame, no recoding) need not be
+// copied into one string: the body's pieces as they lie in the image, for a writer that gathers
+// them. False for the other forms and for a chain whose copy is an error text (COPY_BUF gives it).
+bool body_in_place(const FileSystem& fs, const Entry& e, const Options& opt,
+                   std::vector<std::string_view>& pieces);
 
 // The rks frame pieces.
 std::string ZAG_RKS(const ChainParams& p);

@@ -120,8 +120,6 @@ void sync_folder(const fs::path& path) {
 
 }  // namespace
 
-namespace {
-
 fs::path temporary_name(const fs::path& path) {
   static std::atomic<unsigned> counter{0};
   static const std::string pid = std::to_string(::getpid());
@@ -129,6 +127,19 @@ fs::path temporary_name(const fs::path& path) {
   tmp += std::string(kTemporaryMark) + pid + "." + std::to_string(counter++);
   return tmp;
 }
+
+bool left_by_gone_writer(std::string_view tail) {
+  // PID.N, and nothing else.
+  const size_t dot = tail.find('.');
+  if (dot == 0 || dot == std::string_view::npos || dot > 9 || dot + 1 == tail.size() ||
+      tail.find_first_not_of("0123456789.") != std::string_view::npos ||
+      tail.find('.', dot + 1) != std::string_view::npos)
+    return false;
+  const auto pid = static_cast<pid_t>(std::stol(std::string(tail.substr(0, dot))));
+  return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;  // else its writer may still run
+}
+
+namespace {
 
 // The bytes, the permissions and (for a durable write) the flush, into an open file.
 int fill(int fd, std::string_view bytes, const AtomicWrite& how) {
@@ -263,15 +274,7 @@ int remove_stale_temporaries(const fs::path& path) {
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    // PID.N, and nothing else: a file of another pattern is not ours to remove.
-    const std::string rest = name.substr(prefix.size());
-    const size_t dot = rest.find('.');
-    if (dot == 0 || dot == std::string::npos || dot > 9 || dot + 1 == rest.size() ||
-        rest.find_first_not_of("0123456789.") != std::string::npos ||
-        rest.find('.', dot + 1) != std::string::npos)
-      continue;
-    const auto pid = static_cast<pid_t>(std::stol(rest.substr(0, dot)));
-    if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH) continue;  // its writer may still run
+    if (!left_by_gone_writer(std::string_view(name).substr(prefix.size()))) continue;
     if (::unlink(it->path().c_str()) == 0) ++removed;
   }
   return removed;
@@ -312,6 +315,12 @@ FsStatus write_copy(const fs::path& path, std::string_view bytes, const fs::path
 
 }  // namespace
 
+CopyResult entry_bytes(const FileSystem& disk, const Entry& e, const Options& opt) {
+  // Today's date is looked up only for a row that keeps none (CP/M): the clock and the time zone
+  // cost more than the rest of a small file's copy.
+  return COPY_BUF(disk, e, opt, e.date.empty() ? today_text() : e.date);
+}
+
 CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
                             const CatalogueStack& stack, const Entry& e, const Options& opt,
                             bool keep_existing, OpenFolder* folder) {
@@ -328,9 +337,7 @@ CopyOutcome copy_entry_into(const fs::path& root, const FileSystem& disk,
     out.status = CopyOutcome::Status::Kept;
     return out;
   }
-  // Today's date is looked up only for a row that keeps none (CP/M): the clock and the time zone
-  // cost more than the rest of a small file's copy.
-  const CopyResult r = COPY_BUF(disk, e, opt, e.date.empty() ? today_text() : e.date);
+  const CopyResult r = entry_bytes(disk, e, opt);
   out.ERR_COP = r.ERR_COP;
   out.bytes = r.BUF_FIL.size();
   if (FsStatus s = write_copy(out.path, r.BUF_FIL, root, stack, folder); !s.ok()) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "extract/copy_buf.h"
 #include "image/catalogue.h"
 #include "image/fs.h"
 #include "image/image.h"
@@ -81,6 +82,11 @@ struct AtomicWrite {
 inline constexpr std::string_view kTemporaryMark = ".odi-tmp.";
 FsStatus write_file_atomic(const fs::path& path, std::string_view bytes,
                            const AtomicWrite& how = {});
+// PATH + kTemporaryMark + PID.N: a name of this process's that no other write uses.
+fs::path temporary_name(const fs::path& path);
+// Is `tail` (what follows kTemporaryMark) "PID.N" with no process PID running? A name of any
+// other pattern, or of a writer that may still run, is not ours to remove.
+bool left_by_gone_writer(std::string_view tail);
 
 // Removes the temporary files of `path` whose writer no longer runs: a writer killed (SIGKILL,
 // a crash, a power cut) between its write and its rename leaves one behind. A file whose process
@@ -102,6 +108,9 @@ struct CopyOutcome {
   std::string error;  // the system's reason for WriteFailed
   std::size_t bytes = 0;
 };
+
+// The copy's bytes (its content may be an error text: see ERR_COP).
+CopyResult entry_bytes(const FileSystem& disk, const Entry& e, const Options& opt);
 
 // `stack` is the catalogue that holds `e` on `disk`.
 CopyOutcome copy_entry(const fs::path& image_path, const FileSystem& disk,

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "extract/recode_wide.h"
+
 namespace odi {
 namespace {
 
@@ -44,7 +46,8 @@ void recode_into(char* dst, const unsigned char* src, size_t n, const ByteMap& m
 
 }  // namespace
 
-TextBody::TextBody(const Options& opt) : opt_(opt), map_(&text_map(opt)) {}
+TextBody::TextBody(const Options& opt)
+    : opt_(opt), map_(&text_map(opt)), rows_(*map_), wide_(wide_loops()) {}
 
 void TextBody::FIL_TXT(std::string& sec) {
   std::string out;
@@ -60,16 +63,17 @@ void TextBody::FIL_TXT(std::string_view sector, std::string& out) {
   char* const text = TXT_REM.data();
   const ByteMap& map = *map_;
   const auto* src = reinterpret_cast<const unsigned char*>(sector.data());
-  recode_into(text + carried, src, sector.size(), map);
+  const size_t wide = wide_ ? recode_wide(text + carried, src, sector.size(), rows_) : 0;
+  recode_into(text + carried + wide, src + wide, sector.size() - wide, map);
 
   const char* const text_end = text + TXT_REM.size();
-  const char* lines_end = text_end;  // just past the last CR
-  while (lines_end > text + carried && lines_end[-1] != '\r') --lines_end;
-  if (lines_end == text + carried) return;  // no CR yet: the line goes on
+  const void* last_cr = ::memrchr(text + carried, '\r', sector.size());
+  if (last_cr == nullptr) return;  // no CR yet: the line goes on
+  const char* const lines_end = static_cast<const char*>(last_cr) + 1;
 
   const char* p = text;
   while (p < lines_end) {
-    const char* q = find_tab_or_cr(p, lines_end);
+    const char* q = find_tab_or_cr(wide_ ? find_tab_or_cr_wide(p, lines_end) : p, lines_end);
     out.append(p, static_cast<size_t>(q - p));
     if (q == lines_end) break;
     if (*q == '\t') {

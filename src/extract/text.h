@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "extract/recode.h"
+#include "extract/recode_wide.h"
 #include "image/record.h"
 #include "state/options.h"
 
@@ -34,6 +35,8 @@ class TextBody {
  private:
   Options opt_;
   const ByteMap* map_;  // the recoding of the options, made once for the program
+  TableRows rows_;      // the same for the wide loops
+  bool wide_;           // does the processor take them?
   std::string TXT_REM;  // recoded text after the last CR seen so far
 };
 

@@ -1,5 +1,7 @@
 #include "image/catalogue.h"
 
+#include <array>
+#include <cstddef>
 #include <ctime>
 
 #include "state/cp1251.h"
@@ -18,6 +20,13 @@ constexpr unsigned char nam_win_byte(unsigned char c) {
   if (c >= 192) return KOI_WIN[c - 192];
   return c;
 }
+
+// The same for every byte, looked up: a name's conversion runs for every file of an extraction.
+constexpr auto kNamWin = [] {
+  std::array<unsigned char, 256> t{};
+  for (std::size_t c = 0; c < 256; ++c) t[c] = nam_win_byte(static_cast<unsigned char>(c));
+  return t;
+}();
 
 std::string dots_and_cr(std::string s, bool folder) {
   for (char& c : s)
@@ -40,7 +49,7 @@ std::string NAM_WIN(std::string_view name) {
     if (low == "prn") out += '^';
   }
   for (size_t i = 0; i < len; ++i)
-    out[i] = static_cast<char>(nam_win_byte(static_cast<unsigned char>(out[i])));
+    out[i] = static_cast<char>(kNamWin[static_cast<unsigned char>(out[i])]);
   return out;
 }
 
@@ -74,7 +83,10 @@ std::string entry_short_name(const Record& rec) {
   const std::string_view v(conv);
   std::string out = cp1251_to_utf8(trim_spaces(v.substr(0, 8)));
   const std::string_view ext = trim_spaces(v.substr(9, 3));
-  if (!ext.empty()) out += "." + cp1251_to_utf8(ext);
+  if (!ext.empty()) {
+    out += '.';
+    out += cp1251_to_utf8(ext);
+  }
   return out;
 }
 

@@ -39,6 +39,8 @@ ChainWalk walk_chain(const Image& img, const Record& rec) {
   }
 
   std::bitset<800> seen;
+  // One piece per sector, and no chain has more sectors than the disk: one allocation.
+  w.pieces.reserve(std::min<size_t>(w.n, seen.size()));
   for (int cnt = 1; cnt <= w.n; ++cnt) {
     // sec is 1..10 and trk 1..79 here (checked by KON_FAT, AAh ends the walk), so k is 10..799.
     const int k = 10 * trk + sec - 1;

@@ -1,10 +1,12 @@
 #include "image/image.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
@@ -12,10 +14,31 @@ namespace odi {
 
 namespace {
 
+// Fresh memory is handed out page by page as it is first touched, each page a fault; one request
+// for all the pages of a buffer costs a fraction of that. Under a virtual machine a fault can cost
+// tens of microseconds: the 200 of an 800 KB image took longer than the rest of a small
+// extraction. A system that cannot do it leaves the pages to come one by one, as before.
+void map_all_pages(char* p, size_t n) {
+#ifdef MADV_POPULATE_WRITE
+  const long page = ::sysconf(_SC_PAGESIZE);
+  if (n == 0 || page <= 0) return;
+  const auto start = reinterpret_cast<std::uintptr_t>(p) & ~(static_cast<std::uintptr_t>(page) - 1);
+  ::madvise(reinterpret_cast<void*>(start), reinterpret_cast<std::uintptr_t>(p) + n - start,
+            MADV_POPULATE_WRITE);
+#else
+  (void)p;
+  (void)n;
+#endif
+}
+
 // Reads up to `want` bytes of `fd` into `bytes` (resized to what arrived); the system's reason
 // on an error.
 std::string read_up_to(int fd, size_t want, std::string& bytes) {
   // A buffer of an image read before already has this size: nothing to clear again.
+  if (bytes.capacity() < want) {
+    bytes.reserve(want);
+    map_all_pages(bytes.data(), want);
+  }
   bytes.resize(want);
   size_t got = 0;
   std::string error;

@@ -1,48 +1,45 @@
 #include "state/cp1251.h"
 
-#include <iconv.h>
-
+#include <algorithm>
 #include <array>
-#include <cstdint>
+#include <cstddef>
 #include <unordered_map>
 
 namespace odi {
 namespace {
 
-// One decoding table, filled once from the system's iconv; the reverse map is derived from it so
-// both directions always agree.
-struct Tables {
-  std::array<char32_t, 256> to_ucs{};
-  std::unordered_map<char32_t, unsigned char> from_ucs;
+// The upper half of CP1251, 80h..BFh (C0h..FFh are А..я in order, U+0410..U+044F). 98h is not a
+// character of the code page: it stands for itself (U+0098), as the system's iconv leaves it.
+constexpr char16_t kUpper[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409,
+    0x2039, 0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0,
+    0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB,
+    0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6,
+    0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
 
-  Tables() {
-    iconv_t cd = iconv_open("UTF-32LE", "CP1251");
-    for (int b = 0; b < 256; ++b) {
-      auto cp = static_cast<char32_t>(b);  // fallback: the byte value itself (98h -> U+0098)
-      if (b >= 0x80 && cd != reinterpret_cast<iconv_t>(-1)) {
-        char in = static_cast<char>(b);
-        std::array<unsigned char, 8> out{};
-        char* inp = &in;
-        size_t inleft = 1;
-        char* outp = reinterpret_cast<char*>(out.data());
-        size_t outleft = out.size();
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inp, &inleft, &outp, &outleft) != static_cast<size_t>(-1) &&
-            outleft == out.size() - 4) {
-          cp = static_cast<char32_t>(out[0] | (out[1] << 8) | (out[2] << 16) |
-                                     (static_cast<uint32_t>(out[3]) << 24));
-        }
-      }
-      to_ucs[static_cast<size_t>(b)] = cp;
-      from_ucs.emplace(cp, static_cast<unsigned char>(b));
-    }
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-  }
-};
-
-const Tables& tables() {
-  static const Tables t;
+// The decoding table, built in (the system's iconv, loaded at every start of odi, cost more than
+// a small extraction's whole conversion); the reverse map is derived from it so both directions
+// always agree, and made only when a name is encoded.
+constexpr std::array<char32_t, 256> kToUcs = [] {
+  std::array<char32_t, 256> t{};
+  for (std::size_t b = 0; b < 256; ++b)
+    t[b] = b < 0x80   ? static_cast<char32_t>(b)
+           : b < 0xC0 ? static_cast<char32_t>(kUpper[b - 0x80])
+                      : static_cast<char32_t>(0x0410 + (b - 0xC0));
   return t;
+}();
+
+static_assert(std::ranges::all_of(kToUcs, [](char32_t c) { return c < 0x10000; }),
+              "every character of the table takes at most three bytes of UTF-8");
+
+const std::unordered_map<char32_t, unsigned char>& from_ucs() {
+  static const auto m = [] {
+    std::unordered_map<char32_t, unsigned char> r;
+    for (std::size_t b = 0; b < 256; ++b) r.emplace(kToUcs[b], static_cast<unsigned char>(b));
+    return r;
+  }();
+  return m;
 }
 
 void append_utf8(std::string& out, char32_t cp) {
@@ -99,7 +96,6 @@ std::string view_text(std::string_view cp1251) {
       U'\u25D8', U'\t',     U'\n',     U'\u2642', U'\u2640', U'\n',     U'\u266B', U'\u263C',
       U'\u25BA', U'\u25C4', U'\u2195', U'\u203C', U'\u00B6', U'\u00A7', U'\u25AC', U'\u21A8',
       U'\u2191', U'\u2193', U'\u2192', U'\u2190', U'\u221F', U'\u2194', U'\u25B2', U'\u25BC'};
-  const auto& t = tables();
   std::string out;
   out.reserve(cp1251.size() * 2);
   for (size_t i = 0; i < cp1251.size(); ++i) {
@@ -112,29 +108,43 @@ std::string view_text(std::string_view cp1251) {
     } else if (b == 0x7F) {
       append_utf8(out, U'\u2302');
     } else {
-      append_utf8(out, t.to_ucs[b]);
+      append_utf8(out, kToUcs[b]);
     }
   }
   return out;
 }
 
 std::string cp1251_to_utf8(std::string_view cp1251) {
-  const auto& t = tables();
-  std::string out;
-  out.reserve(cp1251.size() * 2);
-  for (char c : cp1251) append_utf8(out, t.to_ucs[static_cast<unsigned char>(c)]);
+  // No character of the table takes more than three bytes: room for all of them first, then the
+  // bytes written straight in (a name's conversion runs for every file of an extraction).
+  std::string out(3 * cp1251.size(), '\0');
+  char* d = out.data();
+  for (const char c : cp1251) {
+    const char32_t cp = kToUcs[static_cast<unsigned char>(c)];
+    if (cp < 0x80) {
+      *d++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      *d++ = static_cast<char>(0xC0 | (cp >> 6));
+      *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      *d++ = static_cast<char>(0xE0 | (cp >> 12));
+      *d++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *d++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  out.resize(static_cast<size_t>(d - out.data()));
   return out;
 }
 
 std::string utf8_to_cp1251(std::string_view utf8) {
-  const auto& t = tables();
+  const auto& t = from_ucs();
   std::string out;
   out.reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
     const char32_t cp = next_utf8(utf8, i);
-    const auto it = t.from_ucs.find(cp);
-    out += it == t.from_ucs.end() ? '?' : static_cast<char>(it->second);
+    const auto it = t.find(cp);
+    out += it == t.end() ? '?' : static_cast<char>(it->second);
   }
   return out;
 }

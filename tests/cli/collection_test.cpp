@@ -1,5 +1,7 @@
 // odi extract and odi check over images and folders of them.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <map>
@@ -82,6 +84,76 @@ TEST(Extract, FolderTreesOutputRootsAndJobs) {
   // With one image ROOT is the root itself.
   EXPECT_EQ(run_odi({"extract", "-q", "--all", "-o", (dir / "x/y").string(), in + "/a.odi"}).rc, 0);
   EXPECT_EQ(tree(dir / "x/y"), tree(dir / "in/a"));
+}
+
+// A run killed while it writes a fresh disk's tree leaves nothing under the disk's name, only the
+// hidden folder, which the next run removes before it writes the tree whole. The kill is the
+// system's own: a file-size limit the third file crosses.
+TEST(Extract, AKilledRunLeavesNoPartTreeAndTheNextRunCleansUp) {
+  TempDir dir;
+  const std::string image = (dir / "k.odi").string();
+  nested_disk().writeTo(image);
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  rlimit small = before;
+  small.rlim_cur = 2000;  // README and BIN2 fit, TETRIS (2500 bytes) does not
+  setrlimit(RLIMIT_FSIZE, &small);
+  Running killed = start_odi({"extract", "-q", "--all", "--type", "bin", image});
+  setrlimit(RLIMIT_FSIZE, &before);
+  EXPECT_EQ(finish_odi(killed).rc, -1);
+  EXPECT_FALSE(fs::exists(dir / "k"));
+  std::vector<fs::path> hidden;
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    if (e.path().filename().string().rfind(".k.odi-tmp.", 0) == 0) hidden.push_back(e.path());
+  ASSERT_EQ(hidden.size(), 1u);
+  EXPECT_FALSE(fs::is_empty(hidden[0]));
+  // Of the same pattern but not ours to remove: a folder whose writer still runs (this test), a
+  // file.
+  const std::string live = ".k.odi-tmp." + std::to_string(getpid()) + ".0";
+  fs::create_directory(dir / live);
+  const std::string file = ".k.odi-tmp." + std::to_string(killed.pid) + ".1";
+  spit(dir / file, "");
+  EXPECT_EQ(run_odi({"extract", "-q", "--all", "--type", "bin", image}).rc, 0);
+  EXPECT_FALSE(fs::exists(hidden[0]));
+  EXPECT_TRUE(fs::exists(dir / live) && fs::exists(dir / file));
+  EXPECT_EQ(tree(dir / "k").size(), 4u);
+  EXPECT_EQ(slurp(dir / "k/ИГРЫ/TETRIS   COM.bin"),
+            run_odi({"cat", "--type", "bin", image, "ИГРЫ/TETRIS.COM"}).out);
+}
+
+// Into a folder that is there, the disk's files replace theirs and every other file stays; the
+// files are the same as those of a fresh tree, on the generated disks and the real ones.
+TEST(Extract, AnExistingFolderKeepsItsOtherFilesAndFreshTreesMatchIt) {
+  TempDir dir;
+  std::vector<std::string> images;
+  for (const auto& [name, disk] : {std::pair{"n", nested_disk()}, {"d", damaged_disk()}}) {
+    images.push_back((dir / (std::string(name) + ".odi")).string());
+    disk.writeTo(images.back());
+  }
+  if (const char* real = std::getenv("ODI_REAL_DISKS"); real != nullptr && *real != '\0')
+    for (const auto& e : fs::directory_iterator(real))
+      if (e.path().extension() == ".odi") images.push_back(e.path().string());
+  std::vector<std::string> args{"extract", "-q", "--all", "-o", "", "--type", ""};
+  args.insert(args.end(), images.begin(), images.end());
+  for (const char* form : {"txt", "bin", "rks"}) {
+    fs::remove_all(dir / "fresh");
+    fs::remove_all(dir / "have");
+    for (const std::string& image : images)
+      fs::create_directories(dir / "have" / fs::path(image).stem());
+    spit(dir / "have/n/mine.txt", "mine");
+    spit(dir / ("have/n/README   TXT." + std::string(form)), "old");
+    args[6] = form;
+    args[4] = (dir / "fresh").string();
+    const Result fresh = run_odi(args);
+    args[4] = (dir / "have").string();
+    EXPECT_EQ(run_odi(args).rc, fresh.rc);
+    auto kept = tree(dir / "have");
+    EXPECT_EQ(kept["n/mine.txt"], "mine");
+    kept.erase("n/mine.txt");
+    EXPECT_TRUE(kept == tree(dir / "fresh")) << form;  // (binary bytes: no dump of both)
+  }
+  EXPECT_EQ(slurp(dir / "fresh/n/README   TXT.rks"),
+            run_odi({"cat", "--type", "rks", images[0], "#0"}).out);
 }
 
 // ---- check ----

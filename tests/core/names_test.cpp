@@ -1,5 +1,6 @@
 // Names from the disk: list rows, PC file and folder names, output file names.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include "extract/target.h"
 #include "image/catalogue.h"
@@ -62,4 +63,25 @@ TEST(Names, TargetRootAndFolders) {
   EXPECT_EQ(target_dir("/img/disk1", st), fs::path("/img/disk1/DOCS/^^"));
   EXPECT_EQ(st.path_text(), "\\DISK\\DOCS\\..");
   EXPECT_EQ(st.KAT_IDX[0], 3);
+}
+
+// The built-in CP1251 table is the system's: every byte decodes as iconv decodes it (98h, which
+// CP1251 leaves undefined, as itself), and every character comes back as its byte.
+TEST(Names, Cp1251TableIsTheSystems) {
+  iconv_t cd = iconv_open("UTF-8", "CP1251");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  for (int b = 0; b < 256; ++b) {
+    char in = static_cast<char>(b);
+    char out[8] = {};
+    char* inp = &in;
+    char* outp = out;
+    size_t inleft = 1, outleft = sizeof out;
+    const std::string byte(1, in);
+    const std::string want = iconv(cd, &inp, &inleft, &outp, &outleft) == static_cast<size_t>(-1)
+                                 ? "\xC2\x98"
+                                 : std::string(out, sizeof out - outleft);
+    EXPECT_EQ(cp1251_to_utf8(byte), want) << b;
+    EXPECT_EQ(utf8_to_cp1251(want), byte) << b;
+  }
+  iconv_close(cd);
 }

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "extract/recode_wide.h"
 #include "state/cp1251.h"
 
 using namespace odi;
@@ -51,4 +54,28 @@ TEST(Recode, KoiSourcesAndTargetsAndControlCodes) {
   EXPECT_EQ(s, "\xE0");
   KOD_WIN(s);
   EXPECT_EQ(s, "\xDE");
+}
+
+// The wide loops give what the byte table gives: every byte value at every position of a block,
+// under every setting; and the first TAB or CR of the whole blocks, wherever it stands.
+TEST(Recode, WideLoopsMatchTheTable) {
+  if (!wide_loops()) GTEST_SKIP() << "no wide loops on this processor";
+  std::vector<unsigned char> src(256 + 31);
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<unsigned char>(i * 7 + i / 256);
+  for (unsigned k = 0; k < 16; ++k) {
+    Options o;
+    o.win = (k & 1U) != 0, o.dos = (k & 2U) != 0, o.koi7 = (k & 4U) != 0, o.koi8 = (k & 8U) != 0;
+    const ByteMap& map = text_map(o);
+    std::string got(src.size(), '\0');
+    ASSERT_EQ(recode_wide(got.data(), src.data(), src.size(), TableRows(map)), 256u);
+    for (size_t i = 0; i < 256; ++i)
+      ASSERT_EQ(static_cast<unsigned char>(got[i]), map[src[i]]) << k << " at " << i;
+  }
+  for (size_t at = 0; at < 64; ++at) {
+    std::string text(70, '\x89');
+    text[at] = at % 2 ? '\t' : '\r';
+    EXPECT_EQ(find_tab_or_cr_wide(text.data(), text.data() + text.size()), text.data() + at);
+  }
+  const std::string none(70, '\x8D');
+  EXPECT_EQ(find_tab_or_cr_wide(none.data(), none.data() + none.size()), none.data() + 64);
 }
