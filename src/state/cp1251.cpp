@@ -30,7 +30,13 @@ constexpr std::array<char32_t, 256> kToUcs = [] {
   return t;
 }();
 
-static_assert(std::ranges::all_of(kToUcs, [](char32_t c) { return c < 0x10000; }),
+// (A loop rather than std::ranges::all_of: the web build's C++ library has no ranges yet.)
+constexpr bool within_three_bytes() {
+  for (const char32_t c : kToUcs)
+    if (c >= 0x10000) return false;
+  return true;
+}
+static_assert(within_three_bytes(),
               "every character of the table takes at most three bytes of UTF-8");
 
 const std::unordered_map<char32_t, unsigned char>& from_ucs() {
