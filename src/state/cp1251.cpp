@@ -30,13 +30,8 @@ constexpr std::array<char32_t, 256> kToUcs = [] {
   return t;
 }();
 
-// (A loop rather than std::ranges::all_of: the web build's C++ library has no ranges yet.)
-constexpr bool within_three_bytes() {
-  for (const char32_t c : kToUcs)
-    if (c >= 0x10000) return false;
-  return true;
-}
-static_assert(within_three_bytes(),
+// (std::all_of, not std::ranges::all_of: the web build's C++ library has no ranges yet.)
+static_assert(std::all_of(kToUcs.begin(), kToUcs.end(), [](char32_t c) { return c < 0x10000; }),
               "every character of the table takes at most three bytes of UTF-8");
 
 const std::unordered_map<char32_t, unsigned char>& from_ucs() {
