@@ -53,6 +53,12 @@ std::string read_up_to(int fd, size_t want, std::string& bytes) {
   return error;
 }
 
+// How much of a file of the size `st` gives is read: all of it, up to what an address can reach.
+size_t read_size(const struct stat& st) {
+  return static_cast<size_t>(
+      std::min<std::int64_t>(std::max<std::int64_t>(st.st_size, 0), kMaxImageRead));
+}
+
 }  // namespace
 
 LoadedImage read_image_file(const std::filesystem::path& path, std::string buffer) {
@@ -78,9 +84,7 @@ LoadedImage read_image_file(const std::filesystem::path& path, std::string buffe
   // One read of the whole file (no more than an address can reach); the size is known first so
   // that no more memory is touched than the file holds.
   const bool sized = known || ::fstat(fd, &st) == 0;
-  const auto want = static_cast<size_t>(
-      sized ? std::min<std::int64_t>(std::max<std::int64_t>(st.st_size, 0), kMaxImageRead)
-            : kMaxImageRead);
+  const size_t want = sized ? read_size(st) : static_cast<size_t>(kMaxImageRead);
   out.bytes = std::move(buffer);
   out.error = read_up_to(fd, want, out.bytes);
   ::close(fd);
@@ -98,10 +102,8 @@ LoadedImage read_image_fd(int fd, std::string buffer) {
     out.error = "not a regular file";
     return out;
   }
-  const auto want = static_cast<size_t>(
-      std::min<std::int64_t>(std::max<std::int64_t>(st.st_size, 0), kMaxImageRead));
   out.bytes = std::move(buffer);
-  out.error = read_up_to(fd, want, out.bytes);
+  out.error = read_up_to(fd, read_size(st), out.bytes);
   return out;
 }
 

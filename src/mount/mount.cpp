@@ -116,12 +116,12 @@ void Mount::fill_stat(const Node& n, struct stat* st) {
   st->st_mode = S_IFREG | 0444 | (is_locked(n.entry) ? 0 : write_bits);
   st->st_nlink = 1;
   st->st_mtime = mtime_of(n.entry);
-  // The size is the length of what a read gives: in bin the body, which an unreadable chain
-  // cuts short, so the content decides whenever it is not the whole body.
-  if (const auto c = content(n)) {
-    st->st_size = static_cast<off_t>(c->size());
-  } else if (form_.bin || form_.rom) {
+  // bin and rom are the body as stored, whose length the record gives; the other forms are
+  // made (and kept) to be measured.
+  if (form_.bin || form_.rom) {
     st->st_size = n.entry.bytes;
+  } else if (const auto c = content(n)) {
+    st->st_size = static_cast<off_t>(c->size());
   }
   st->st_blocks = (st->st_size + 511) / 512;
 }
@@ -140,9 +140,7 @@ void Mount::fill_open_stat(const OpenFile& f, struct stat* st) {
 }
 
 int Mount::getattr(const std::string& path, struct stat* st, fuse_file_info* fi) {
-  const OpenFile* f = fi != nullptr ? files_.of(fi->fh) : nullptr;
-  const std::shared_ptr<OpenFile> held = f == nullptr ? files_.at(path) : nullptr;
-  if (held) f = held.get();
+  const OpenFile* f = files_.of(fi, path);
   if (f == nullptr || !f->created) {
     int err = 0;
     const auto n = find(path, err);
@@ -296,10 +294,7 @@ int Mount::write(fuse_file_info* fi, const char* buf, size_t size, off_t off) {
 int Mount::truncate(const std::string& path, off_t size, fuse_file_info* fi) {
   if (read_only_) return -EROFS;
   if (size < 0 || static_cast<size_t>(size) > kMaxOpenFile) return -EFBIG;
-  OpenFile* f = fi != nullptr ? files_.of(fi->fh) : nullptr;
-  const std::shared_ptr<OpenFile> held = f == nullptr ? files_.at(path) : nullptr;
-  if (held) f = held.get();
-  if (f != nullptr) {
+  if (OpenFile* f = files_.of(fi, path); f != nullptr) {
     f->data.resize(static_cast<size_t>(size));
     f->dirty = true;
     return 0;
@@ -346,6 +341,8 @@ int Mount::change(const std::function<int(cli::Edit&)>& f) {
   if (const int err = f(edit); err != 0) return err;
   const int rc = edit.commit();
   if (rc == cli::kExitOk) {
+    // Read back rather than taken from the edit: a writer waiting on the lock may replace the
+    // file again before its stat, and the view must be the bytes that stat stands for.
     refresh();
     caches_.changed();
   }

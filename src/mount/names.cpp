@@ -58,7 +58,7 @@ int disk_name_of(const std::string& name, const DiskWriter& writer, DiskName& ou
 }
 
 bool lists_as(const std::string& listed, const std::string& asked) {
-  return listed == asked || cli::ascii_iequal(listed, asked);
+  return cli::ascii_iequal(listed, asked);
 }
 
 namespace {

@@ -1,5 +1,8 @@
 #include "mount/open_files.h"
 
+#define FUSE_USE_VERSION 31
+#include <fuse.h>
+
 #include <algorithm>
 
 namespace odi::mount {
@@ -13,6 +16,13 @@ std::shared_ptr<OpenFile> OpenFiles::at(const std::string& path) const {
 OpenFile* OpenFiles::of(std::uint64_t fh) const {
   const auto it = handles_.find(fh);
   return it == handles_.end() ? nullptr : it->second.get();
+}
+
+OpenFile* OpenFiles::of(const fuse_file_info* fi, const std::string& path) const {
+  OpenFile* f = fi != nullptr ? of(fi->fh) : nullptr;
+  if (f == nullptr)
+    if (const auto held = at(path)) f = held.get();  // the descriptors keep it alive
+  return f;
 }
 
 std::uint64_t OpenFiles::add(const std::shared_ptr<OpenFile>& f) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct fuse_file_info;
+
 namespace odi::mount {
 
 struct OpenFile {
@@ -28,6 +30,8 @@ class OpenFiles {
   std::shared_ptr<OpenFile> at(const std::string& path) const;
   // The open file behind a descriptor.
   OpenFile* of(std::uint64_t fh) const;
+  // The open file a call names: by its descriptor where it has one, else by its path.
+  OpenFile* of(const fuse_file_info* fi, const std::string& path) const;
   // A new descriptor for `f`.
   std::uint64_t add(const std::shared_ptr<OpenFile>& f);
   // Lets the descriptor go; the file goes with its last one.
