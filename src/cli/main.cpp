@@ -1,6 +1,7 @@
 // odi: the command line. Parsing only; the commands live in their own files.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <string>
@@ -50,20 +51,24 @@ void add_wait(CLI::App* cmd, WriteArgs& w) {
       ->check(CLI::Range(0.0, 1e6));
 }
 
-void add_reading_commands(CLI::App& app, Commands& c) {
+void add_info(CLI::App& app, Commands& c) {
   auto* info = app.add_subcommand(
       "info", "Show the file system, the DOS version text and the disk name (CP/M: its layout)");
   info->add_flag("--json", c.info_json, "The same as one JSON object");
   info->add_option("IMAGE", c.info_image, "ODI image file")->required();
   c.add(info, [&c] { return cmd_info(c.info_image, c.info_json); });
+}
 
+void add_ls(CLI::App& app, Commands& c) {
   auto* lsc = app.add_subcommand("ls", "List the entries of the root catalogue or of CATPATH");
   lsc->add_flag("--json", c.ls.json, "One JSON array of entries");
   lsc->add_flag("-R,--recursive", c.ls.recursive, "Follow sub-catalogues (down to level 10)");
   lsc->add_option("IMAGE", c.ls.image, "ODI image file")->required();
   lsc->add_option("CATPATH", c.ls.catpath, "Catalogue path, \"/\"-separated");
   c.add(lsc, [&c] { return cmd_ls(c.ls); });
+}
 
+void add_cat(CLI::App& app, Commands& c) {
   auto* catc = app.add_subcommand("cat", "Write the bytes a copy of ENTRY would hold to stdout");
   add_form_flags(catc, c.cat.form);
   catc->add_flag("--dump", c.cat.dump, "Show the result as a hex dump, as the preview does");
@@ -72,7 +77,9 @@ void add_reading_commands(CLI::App& app, Commands& c) {
                    "Entry path: NAME     EXT, NAME.EXT or #ROW per level (ls --json's ref)")
       ->required();
   c.add(catc, [&c] { return cmd_cat(c.cat); });
+}
 
+void add_extract(CLI::App& app, Commands& c) {
   auto* exc = app.add_subcommand(
       "extract",
       "Copy files out of images, where and as the window's copy button puts them.\n"
@@ -89,14 +96,16 @@ void add_reading_commands(CLI::App& app, Commands& c) {
   exc->add_option("INPUTS", c.ex.inputs, "IMAGE [ENTRY...], or with --all IMAGE|FOLDER...")
       ->required();
   c.add(exc, [&c] { return cmd_extract(c.ex); });
+}
 
+void add_check(CLI::App& app, Commands& c) {
   auto* ckc = app.add_subcommand("check", "Look for damage in images; silent for sound ones");
   ckc->add_flag("--json", c.ck.json, "One JSON object per image, one per line");
   ckc->add_option("INPUTS", c.ck.inputs, "IMAGE|FOLDER...")->required();
   c.add(ckc, [&c] { return cmd_check(c.ck); });
 }
 
-void add_writing_commands(CLI::App& app, Commands& c) {
+void add_new(CLI::App& app, Commands& c) {
   auto* newc = app.add_subcommand(
       "new", "Make a fresh 819200-byte disk: MX_DOS (a data disk unless --system-from), or CP/M");
   newc->add_flag("--cpm", c.nw.cpm, "A CP/M 2.2 disk instead of MX_DOS");
@@ -107,7 +116,9 @@ void add_writing_commands(CLI::App& app, Commands& c) {
   add_wait(newc, c.nw);
   newc->add_option("NEW", c.nw.image, "The image file to make")->required();
   c.add(newc, [&c] { return cmd_new(c.nw); });
+}
 
+void add_put(CLI::App& app, Commands& c) {
   PutArgs& put = c.put;
   auto* putc = app.add_subcommand("put", "Copy PC files into the catalogue CATPATH of an image");
   auto* rks = putc->add_flag("--rks", put.rks, "FILE is in the rks form (as cat --type rks)");
@@ -126,28 +137,36 @@ void add_writing_commands(CLI::App& app, Commands& c) {
   putc->add_option("CATPATH", put.catpath, "Catalogue path; / is the root")->required();
   putc->add_option("FILE", put.files, "PC files (- for standard input, with --as)")->required();
   c.add(putc, [&c] { return cmd_put(c.put); });
+}
 
+void add_mkdir(CLI::App& app, Commands& c) {
   auto* mkc = app.add_subcommand("mkdir", "Make an empty catalogue");
   mkc->add_option("--date", c.mk.date, "Date DD.MM.YY instead of today");
   add_wait(mkc, c.mk);
   mkc->add_option("IMAGE", c.mk.image, "ODI image file")->required();
   mkc->add_option("CATPATH", c.mk.catpath, "Path of the new catalogue")->required();
   c.add(mkc, [&c] { return cmd_mkdir(c.mk); });
+}
 
+void add_rm(CLI::App& app, Commands& c) {
   auto* rmc = app.add_subcommand("rm", "Remove files and catalogues");
   rmc->add_flag("-r,--recursive", c.rm.recursive, "Remove catalogues with everything in them");
   add_wait(rmc, c.rm);
   rmc->add_option("IMAGE", c.rm.image, "ODI image file")->required();
   rmc->add_option("ENTRY", c.rm.entries, "Entry paths")->required();
   c.add(rmc, [&c] { return cmd_rm(c.rm); });
+}
 
+void add_mv(CLI::App& app, Commands& c) {
   auto* mvc = app.add_subcommand("mv", "Rename an entry within its catalogue");
   add_wait(mvc, c.mv);
   mvc->add_option("IMAGE", c.mv.image, "ODI image file")->required();
   mvc->add_option("ENTRY", c.mv.entry, "Entry path")->required();
   mvc->add_option("NEWNAME", c.mv.new_name, "The new name, NAME.EXT")->required();
   c.add(mvc, [&c] { return cmd_mv(c.mv); });
+}
 
+void add_mount(CLI::App& app, Commands& c) {
   auto* mtc = app.add_subcommand(
       "mount", "Show IMAGE as a folder at MOUNTPOINT (FUSE); fusermount3 -u MOUNTPOINT ends it");
   add_form_flags(mtc, c.mount.form);
@@ -158,6 +177,27 @@ void add_writing_commands(CLI::App& app, Commands& c) {
   mtc->add_option("IMAGE", c.mount.image, "ODI image file")->required();
   mtc->add_option("MOUNTPOINT", c.mount.mountpoint, "An empty folder")->required();
   c.add(mtc, [&c] { return cmd_mount(c.mount); });
+}
+
+// The subcommands, in the order --help lists them.
+struct Subcommand {
+  const char* name;
+  void (*add)(CLI::App&, Commands&);
+};
+constexpr Subcommand kSubcommands[] = {
+    {"info", add_info},   {"ls", add_ls},   {"cat", add_cat},     {"extract", add_extract},
+    {"check", add_check}, {"new", add_new}, {"put", add_put},     {"mkdir", add_mkdir},
+    {"rm", add_rm},       {"mv", add_mv},   {"mount", add_mount},
+};
+
+// A script's step names its subcommand first: only that one is built, for building all of them
+// costs a short run as much as its own work. Anything else (--help, --version, a name that is not
+// a subcommand) gets them all, so that help and errors list every one.
+void add_commands(CLI::App& app, Commands& c, int argc, char** argv) {
+  if (argc > 1)
+    for (const Subcommand& s : kSubcommands)
+      if (std::strcmp(argv[1], s.name) == 0) return s.add(app, c);
+  for (const Subcommand& s : kSubcommands) s.add(app, c);
 }
 
 }  // namespace
@@ -173,8 +213,7 @@ static int run(int argc, char** argv) {
       "66 image cannot be opened or written; 75 another program kept writing the image\n"
       "for the whole --wait. See odi(1).");
   Commands c;
-  add_reading_commands(app, c);
-  add_writing_commands(app, c);
+  add_commands(app, c, argc, argv);
 
   try {
     app.parse(argc, argv);
