@@ -140,11 +140,11 @@ int cmd_ls(const LsArgs& a) {
       fsys, *start, a.recursive,
       [&](const Visit& v) {
         // The visit order is depth first: a record at depth d belongs to the d-th open block.
-        const size_t depth = v.path.size() - start->path.size() - 1;
+        const size_t depth = v.depth() - start->path.size() - 1;
         open.resize(depth + 1);
         blocks[open.back()].rows.push_back(table_row(fsys, v.entry, v.row, today));
         if (a.recursive && v.entry.is_catalogue()) {
-          blocks.push_back({join_path(v.path), {}});
+          blocks.push_back({join_path(v.path()), {}});
           open.push_back(blocks.size() - 1);
         }
       },

@@ -107,12 +107,28 @@ std::string escape_name(std::string_view name);
 // in the order a person reads a listing: each record, and right after a catalogue record its
 // whole contents. A catalogue is entered only below level 10 and only when it is not already on
 // the path. `skipped` (optional) hears of each catalogue not entered and why.
-struct Visit {
+// The entry's path and ref are made when first asked for: an extraction names only the entries
+// it has to report.
+class Visit {
+ public:
+  Visit(const CatalogueStack& in, const Entry& e, int at, const Found& start, Found& inner)
+      : stack(in), entry(e), row(at), start_(start), inner_(&inner) {}
+
   const CatalogueStack& stack;  // the catalogue holding the entry
   const Entry& entry;
   int row;
-  const std::vector<std::string>& path;  // components from the root, including the entry's own
-  const std::string& ref;                // the same as row numbers ("#3/#0")
+  // Components from the root, including the entry's own.
+  const std::vector<std::string>& path() const;
+  // The same as row numbers ("#3/#0").
+  const std::string& ref() const;
+  // The number of components of path(), without making them.
+  size_t depth() const { return inner_->path.size(); }
+
+ private:
+  const Found& start_;
+  Found* inner_;  // the walk's own, shared by the records of one catalogue
+  mutable bool named_ = false;
+  mutable bool numbered_ = false;
 };
 enum class Skip { OnPath, TooDeep };
 void walk_tree(const FileSystem& disk, const Found& start, bool recursive,

@@ -219,6 +219,19 @@ std::optional<Found> find_catalogue(const FileSystem& disk, std::string_view cat
   return follow(disk, split_path(catpath), Want::Catalogue, error, unlisted);
 }
 
+const std::vector<std::string>& Visit::path() const {
+  if (!named_) inner_->path.back() = entry_name(entry.rec);
+  named_ = true;
+  return inner_->path;
+}
+
+const std::string& Visit::ref() const {
+  if (!numbered_)
+    inner_->ref = start_.ref + (start_.ref.empty() ? "#" : "/#") + std::to_string(row);
+  numbered_ = true;
+  return inner_->ref;
+}
+
 void walk_tree(const FileSystem& disk, const Found& start, bool recursive,
                const std::function<void(const Visit&)>& visit,
                const std::function<void(const Visit&, Skip)>& skipped) {
@@ -231,9 +244,7 @@ void walk_tree(const FileSystem& disk, const Found& start, bool recursive,
   for (size_t i = 0; i < rows.size(); ++i) {
     const Entry& e = rows[i];
     const int row = static_cast<int>(i);
-    inner.path.back() = entry_name(e.rec);
-    inner.ref = start.ref + (start.ref.empty() ? "#" : "/#") + std::to_string(row);
-    const Visit v{stack, e, row, inner.path, inner.ref};
+    const Visit v(stack, e, row, start, inner);
     visit(v);
     if (!recursive || !e.is_catalogue()) continue;
     // The record a sub-catalogue keeps of itself would lead straight back: not followed.
@@ -246,6 +257,9 @@ void walk_tree(const FileSystem& disk, const Found& start, bool recursive,
       if (skipped) skipped(v, Skip::TooDeep);
       continue;
     }
+    // The catalogue's contents are below its name and its row.
+    v.path();
+    v.ref();
     walk_tree(disk, inner, true, visit, skipped);
   }
 }

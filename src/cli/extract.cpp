@@ -167,7 +167,7 @@ class ImageCopies {
         continue;
       }
       if (const auto file = find_entry(fsys_, entry, error)) {
-        copy(file->stack, file->entry, file->path);
+        copy(file->stack, file->entry, [&file] { return join_path(file->path); });
         continue;
       }
       o_.reports.push_back(name_ + ": " + error);
@@ -179,18 +179,20 @@ class ImageCopies {
     walk_tree(
         fsys_, start, deep,
         [&](const Visit& v) {
-          if (v.entry.is_file()) copy(v.stack, v.entry, v.path);
+          if (v.entry.is_file()) copy(v.stack, v.entry, [&v] { return join_path(v.path()); });
         },
         [&](const Visit& v, Skip why_not) {
           if (why_not == Skip::TooDeep) {
             o_.failed = true;
-            o_.reports.push_back(name_ + ": " + join_path(v.path) +
+            o_.reports.push_back(name_ + ": " + join_path(v.path()) +
                                  ": lies deeper than 10 catalogue levels; not followed");
           }
         });
   }
 
-  void copy(const CatalogueStack& stack, const Entry& e, const std::vector<std::string>& path) {
+  // `path_of` names the entry in a report: the name is made only when there is one to give.
+  template <class PathOf>
+  void copy(const CatalogueStack& stack, const Entry& e, const PathOf& path_of) {
     if (gave_up_) return;
     const CopyOutcome c = fresh_
                               ? copy_entry_into(*fresh_, fsys_, stack, e, opt_, keep_)
@@ -201,7 +203,7 @@ class ImageCopies {
         o_.bytes += c.bytes;
         if (c.ERR_COP != 0) {
           ++o_.damaged;
-          o_.reports.push_back(name_ + ": " + join_path(path) + ": " + damage_text(c.ERR_COP) +
+          o_.reports.push_back(name_ + ": " + path_of() + ": " + damage_text(c.ERR_COP) +
                                "; written with the error text");
         }
         rep_.file_done(c.bytes);
@@ -210,7 +212,7 @@ class ImageCopies {
         ++o_.kept;
         break;
       case CopyOutcome::Status::WriteFailed:
-        failed(c, path);
+        failed(c, path_of());
         break;
       case CopyOutcome::Status::BadName:
       case CopyOutcome::Status::Catalogue:
@@ -218,7 +220,7 @@ class ImageCopies {
     }
   }
 
-  void failed(const CopyOutcome& c, const std::vector<std::string>& path) {
+  void failed(const CopyOutcome& c, const std::string& path) {
     o_.failed = true;
     std::error_code ec;
     if (fresh_ ? !fresh_->started() : !fs::is_directory(*t_.root, ec)) {
@@ -226,7 +228,7 @@ class ImageCopies {
       o_.reports.push_back(name_ + ": cannot make the target folder: " + c.error);
       gave_up_ = true;
     } else {
-      o_.reports.push_back(name_ + ": " + join_path(path) + ": cannot write: " + c.error);
+      o_.reports.push_back(name_ + ": " + path + ": cannot write: " + c.error);
     }
   }
 

@@ -7,8 +7,8 @@ nlohmann::ordered_json ls_json_row(const FileSystem& fsys, const Visit& v,
   const Entry full = fsys.complete(v.entry);
   const Record& rec = full.rec;
   nlohmann::ordered_json e;
-  e["path"] = join_path(v.path);
-  e["ref"] = v.ref;
+  e["path"] = join_path(v.path());
+  e["ref"] = v.ref();
   e["row"] = v.row;
   e["text"] = row_text(v.entry);
   e["name"] = entry_name(rec);
