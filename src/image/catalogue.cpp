@@ -1,5 +1,6 @@
 #include "image/catalogue.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <ctime>
@@ -28,13 +29,28 @@ constexpr auto kNamWin = [] {
   return t;
 }();
 
-std::string dots_and_cr(std::string s, bool folder) {
-  for (char& c : s)
+// The table with the CR that KOI code FFh becomes turned into "^" as well: a name's byte as it
+// stands in a PC name.
+constexpr auto kPcName = [] {
+  auto t = kNamWin;
+  for (auto& c : t)
     if (c == '\r') c = '^';
-  if (folder) {
-    if (s.empty()) return "^";
-    if (s.find_first_not_of('.') == std::string::npos) s.assign(s.size(), '^');
-  }
+  return t;
+}();
+
+// A name of three letters "prn" in any case of the Latin letters: a device on the PC.
+bool is_prn(std::string_view name) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return name.size() == 3 && lower(name[0]) == 'p' && lower(name[1]) == 'r' &&
+         lower(name[2]) == 'n';
+}
+
+// NAM_WIN, a CR made "^", in UTF-8; a folder's name is never empty or only dots.
+std::string pc_name(std::string_view name, bool folder) {
+  std::string s = cp1251_to_utf8(name, kPcName);
+  if (is_prn(name)) s += '^';
+  if (folder && s.find_first_not_of('.') == std::string::npos)
+    s.assign(std::max<size_t>(s.size(), 1), '^');
   return s;
 }
 
@@ -42,27 +58,22 @@ std::string dots_and_cr(std::string s, bool folder) {
 
 std::string NAM_WIN(std::string_view name) {
   std::string out(name);
-  const size_t len = out.size();
-  if (len == 3) {
-    std::string low = out;
-    for (char& c : low) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    if (low == "prn") out += '^';
-  }
-  for (size_t i = 0; i < len; ++i)
-    out[i] = static_cast<char>(kNamWin[static_cast<unsigned char>(out[i])]);
+  for (char& c : out) c = static_cast<char>(kNamWin[static_cast<unsigned char>(c)]);
+  if (is_prn(name)) out += '^';
   return out;
 }
 
 std::string pc_file_name(std::string_view name) {
-  return cp1251_to_utf8(dots_and_cr(NAM_WIN(name), false));
+  return pc_name(name, false);
 }
 
 std::string pc_folder_name(std::string_view name) {
-  return cp1251_to_utf8(dots_and_cr(NAM_WIN(name), true));
+  return pc_name(name, true);
 }
 
 std::vector<Record> read_catalogue(const Image& img, std::int64_t pos) {
   std::vector<Record> recs;
+  recs.reserve(kMaxRecords);
   for (int i = 0; i < kMaxRecords; ++i) {
     const auto bytes = img.read(pos + 32 * std::int64_t{i}, 32);
     if (!bytes) break;
@@ -188,13 +199,19 @@ std::string disk_name(const Image& img) {
 
 std::string FIL_DAT(const Record& rec, std::string_view today) {
   if (!rec.is_file() && !rec.is_catalogue()) return std::string(today);
-  std::string s;
+  // Each nibble as its decimal number: a BCD digit, or 10..15 as two digits on a damaged date.
+  // Every entry listed has a date: written into a buffer, then made a string once.
+  char s[16];
+  size_t n = 0;
   for (size_t i = 0; i < 3; ++i) {
     const int b = rec.b[0x10 + i];
-    s += std::to_string(b / 16) + std::to_string(b % 16);
-    if (i < 2) s += '.';
+    for (const int v : {b / 16, b % 16}) {
+      if (v >= 10) s[n++] = '1';
+      s[n++] = static_cast<char>('0' + v % 10);
+    }
+    if (i < 2) s[n++] = '.';
   }
-  return s;
+  return {s, n};
 }
 
 std::string today_text() {

@@ -34,6 +34,13 @@ constexpr std::array<char32_t, 256> kToUcs = [] {
 static_assert(std::all_of(kToUcs.begin(), kToUcs.end(), [](char32_t c) { return c < 0x10000; }),
               "every character of the table takes at most three bytes of UTF-8");
 
+// How many bytes of UTF-8 each byte becomes.
+constexpr std::array<unsigned char, 256> kUtf8Length = [] {
+  std::array<unsigned char, 256> n{};
+  for (std::size_t b = 0; b < 256; ++b) n[b] = kToUcs[b] < 0x80 ? 1 : kToUcs[b] < 0x800 ? 2 : 3;
+  return n;
+}();
+
 const std::unordered_map<char32_t, unsigned char>& from_ucs() {
   static const auto m = [] {
     std::unordered_map<char32_t, unsigned char> r;
@@ -115,13 +122,12 @@ std::string view_text(std::string_view cp1251) {
   return out;
 }
 
-std::string cp1251_to_utf8(std::string_view cp1251) {
-  // No character of the table takes more than three bytes: room for all of them first, then the
-  // bytes written straight in (a name's conversion runs for every file of an extraction).
-  std::string out(3 * cp1251.size(), '\0');
-  char* d = out.data();
-  for (const char c : cp1251) {
-    const char32_t cp = kToUcs[static_cast<unsigned char>(c)];
+namespace {
+
+// Writes the UTF-8 of `bytes`, each through `to_cp1251` first, at `d`; gives the end.
+char* put_utf8(std::string_view bytes, const std::array<unsigned char, 256>& to_cp1251, char* d) {
+  for (const char c : bytes) {
+    const char32_t cp = kToUcs[to_cp1251[static_cast<unsigned char>(c)]];
     if (cp < 0x80) {
       *d++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -133,8 +139,34 @@ std::string cp1251_to_utf8(std::string_view cp1251) {
       *d++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
   }
-  out.resize(static_cast<size_t>(d - out.data()));
+  return d;
+}
+
+}  // namespace
+
+std::string cp1251_to_utf8(std::string_view bytes,
+                           const std::array<unsigned char, 256>& to_cp1251) {
+  // A name (the conversion runs for every file of an extraction) goes through a buffer on the
+  // stack into a string made once; a longer text has its exact length counted first.
+  constexpr size_t kShort = 64;
+  if (bytes.size() <= kShort) {
+    std::array<char, 3 * kShort> buf;  // written before it is read
+    return {buf.data(), put_utf8(bytes, to_cp1251, buf.data())};
+  }
+  size_t length = 0;
+  for (const char c : bytes) length += kUtf8Length[to_cp1251[static_cast<unsigned char>(c)]];
+  std::string out(length, '\0');
+  put_utf8(bytes, to_cp1251, out.data());
   return out;
+}
+
+std::string cp1251_to_utf8(std::string_view cp1251) {
+  static constexpr auto kSame = [] {
+    std::array<unsigned char, 256> t{};
+    for (std::size_t b = 0; b < 256; ++b) t[b] = static_cast<unsigned char>(b);
+    return t;
+  }();
+  return cp1251_to_utf8(cp1251, kSame);
 }
 
 std::string utf8_to_cp1251(std::string_view utf8) {

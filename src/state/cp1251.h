@@ -5,6 +5,7 @@
 // two functions are the only crossing points.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,9 @@ namespace odi {
 // CP1251 bytes -> UTF-8. Every byte maps to exactly one code point; byte 98h, which CP1251 leaves
 // undefined, becomes U+0098 so that no byte of a name is ever lost.
 std::string cp1251_to_utf8(std::string_view cp1251);
+// The same for bytes that become CP1251 through `to_cp1251` first: a recoding and the decoding in
+// one pass, for the names of an extraction's every file.
+std::string cp1251_to_utf8(std::string_view bytes, const std::array<unsigned char, 256>& to_cp1251);
 
 // UTF-8 -> CP1251 bytes. A character CP1251 cannot hold becomes "?"; U+0098 goes back to 98h.
 // Malformed UTF-8 sequences count as one unmappable character each.
