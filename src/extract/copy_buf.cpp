@@ -90,12 +90,29 @@ CopyResult COPY_BUF(const FileSystem& fs, const Entry& e, const Options& opt,
 bool body_in_place(const FileSystem& fs, const Entry& e, const Options& opt,
                    std::vector<std::string_view>& pieces) {
   if (opt.rks || opt.txt) return false;
-  const ChainWalk w = fs.walk(e);
+  thread_local ChainWalk w;  // its memory serves every file the thread copies
+  fs.walk_into(e, w);
   if (w.ERR_COP != kCopyOk) return false;
   pieces.clear();
-  if (w.n == 0) return true;  // nothing to read
-  for (const Piece& p : w.pieces) pieces.push_back(*fs.image().read(p.offset, p.length));
-  return true;
+  // Sectors that follow one another in the image go out as one piece: a file written on a fresh
+  // disk is mostly one run of them.
+  std::int64_t at = 0;
+  std::int64_t length = 0;
+  auto run_ends = [&] {
+    const auto bytes = fs.image().read(at, length);  // each sector of it was read by the walk
+    if (bytes && length > 0) pieces.push_back(*bytes);
+    return bytes.has_value();
+  };
+  for (const Piece& p : w.pieces) {
+    if (length > 0 && p.offset == at + length) {
+      length += p.length;
+      continue;
+    }
+    if (!run_ends()) return false;
+    at = p.offset;
+    length = p.length;
+  }
+  return run_ends();
 }
 
 std::string DAMP_TXT(std::string_view buf, bool win) {

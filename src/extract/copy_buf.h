@@ -34,7 +34,8 @@ CopyResult COPY_BUF(const FileSystem& fs, const Entry& e, const Options& opt,
 
 // The forms whose content is the body as stored (bin and rom: no frame, no recoding) need not be
 // copied into one string: the body's pieces as they lie in the image, for a writer that gathers
-// them. False for the other forms and for a chain whose copy is an error text (COPY_BUF gives it).
+// them, runs of adjacent sectors joined. False for the other forms and for a chain whose copy is an
+// error text (COPY_BUF gives it).
 bool body_in_place(const FileSystem& fs, const Entry& e, const Options& opt,
                    std::vector<std::string_view>& pieces);
 

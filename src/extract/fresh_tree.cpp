@@ -72,6 +72,7 @@ const std::string& FreshTree::rel_dir(const CatalogueStack& stack) {
     }
     dir_of_ = stack;
     dir_known_ = true;
+    dir_made_ = made_.contains(dir_);
   }
   return dir_;
 }
@@ -122,6 +123,7 @@ FsStatus FreshTree::make_dirs(const CatalogueStack& stack) {
     }
     made_.insert(rel);
   }
+  dir_made_ = true;  // the folders of the catalogue rel_dir named last
   return {};
 }
 
@@ -129,9 +131,11 @@ FsStatus FreshTree::write(const CatalogueStack& stack, const std::string& name,
                           const std::vector<std::string_view>& pieces) {
   const std::string& dir = rel_dir(stack);
   // The folders are made before the first file of a catalogue goes into them.
-  if (!started() || !made_.contains(dir))
+  if (!started() || !dir_made_)
     if (FsStatus s = make_dirs(stack); !s.ok()) return s;
-  const std::string rel = dir + name;
+  std::string& rel = rel_;
+  rel.assign(dir);
+  rel += name;
   const int fd = open_file(rel);
   int err = fd < 0 ? errno : write_pieces(fd, pieces);
   if (fd >= 0 && ::close(fd) != 0 && err == 0) err = errno;
@@ -167,7 +171,10 @@ void FreshTree::abandon() {
 CopyOutcome copy_entry_into(FreshTree& tree, const FileSystem& disk, const CatalogueStack& stack,
                             const Entry& e, const Options& opt, bool keep_existing) {
   CopyOutcome out;
-  const std::string name = output_name(e.rec, opt);
+  // Kept from file to file, as the pieces below: most names with their ending need memory of
+  // their own.
+  thread_local std::string name;
+  output_name(e.rec, opt, name);
   if (keep_existing && tree.has(stack, name)) {
     out.status = CopyOutcome::Status::Kept;
     return out;

@@ -56,6 +56,8 @@ class FreshTree {
   std::string dir_;          // rel_dir of dir_of_
   CatalogueStack dir_of_{};  // the catalogue whose folder was named last
   bool dir_known_ = false;
+  bool dir_made_ = false;  // are dir_'s folders there?
+  std::string rel_;        // the path of the file written, below the top (kept: no allocation)
   std::set<std::string> made_{""};  // the folders made below the top ("L1/", "L1/L2/", ...)
 };
 

@@ -37,14 +37,19 @@ fs::path target_dir(const fs::path& root, const CatalogueStack& stack) {
   return dir;
 }
 
-std::string output_name(const Record& rec, const Options& opt) {
-  std::string name = pc_file_name(trim_spaces(rec.name_field()));
+void output_name(const Record& rec, const Options& opt, std::string& name) {
+  name = pc_file_name(trim_spaces(rec.name_field()));
   if (opt.dos) name += 'd';
   if (opt.koi7) name += '7';
   if (opt.bin) name += ".bin";
   if (opt.rom) name += ".rom";
   if (opt.rks) name += ".rks";
   if (opt.txt) name += ".txt";
+}
+
+std::string output_name(const Record& rec, const Options& opt) {
+  std::string name;
+  output_name(rec, opt, name);
   return name;
 }
 

@@ -33,6 +33,8 @@ fs::path target_dir(const fs::path& root, const CatalogueStack& stack);
 
 // The output file name (UTF-8) for `rec` under the options.
 std::string output_name(const Record& rec, const Options& opt);
+// The same into `name`, whose memory is reused.
+void output_name(const Record& rec, const Options& opt, std::string& name);
 
 struct FsStatus {
   std::string error;  // empty on success; else the system's reason (UTF-8)

@@ -16,9 +16,12 @@ ChainParams FIL_PARAM(const Record& rec) {
   return p;
 }
 
-ChainWalk walk_chain(const Image& img, const Record& rec) {
+void walk_chain(const Image& img, const Record& rec, ChainWalk& w) {
   const ChainParams p = FIL_PARAM(rec);
-  ChainWalk w;
+  std::vector<Piece> memory = std::move(w.pieces);
+  memory.clear();
+  w = ChainWalk{};
+  w.pieces = std::move(memory);
   w.n = p.SIZ_KB;
   int sec = p.SEC_NUM;
   int trk = p.TRK_NUM;
@@ -28,14 +31,14 @@ ChainWalk walk_chain(const Image& img, const Record& rec) {
     w.ERR_COP = kCopyBadFirst;
     w.bad_sec = sec;
     w.bad_trk = trk;
-    return w;
+    return;
   }
-  if (w.n == 0) return w;
+  if (w.n == 0) return;
 
   const auto fat = img.read(kFatOffset, kFatSize);
   if (!fat) {
     w.ERR_COP = kCopyShort;
-    return w;
+    return;
   }
 
   std::bitset<800> seen;
@@ -47,7 +50,7 @@ ChainWalk walk_chain(const Image& img, const Record& rec) {
     if (seen.test(static_cast<size_t>(k))) {
       w.ERR_COP = kCopyBadFat;
       w.loop = true;
-      return w;
+      return;
     }
     seen.set(static_cast<size_t>(k));
 
@@ -62,23 +65,29 @@ ChainWalk walk_chain(const Image& img, const Record& rec) {
     const std::int64_t off = std::int64_t{k} * kSectorSize;
     if (!img.read(off, len)) {
       w.ERR_COP = kCopyShort;
-      return w;
+      return;
     }
     w.pieces.push_back({off, len, k});
     w.last_len = len;
 
     if (sec == kAddressEnd) {
       w.ended_early = cnt < w.n;
-      return w;
+      return;
     }
     if (!KON_FAT(sec, trk)) {
       w.ERR_COP = kCopyBadFat;
       w.bad_sec = sec;
       w.bad_trk = trk;
-      return w;
+      return;
     }
   }
   w.longer = true;  // n sectors read and the last one still links onwards
+  return;
+}
+
+ChainWalk walk_chain(const Image& img, const Record& rec) {
+  ChainWalk w;
+  walk_chain(img, rec, w);
   return w;
 }
 

@@ -64,6 +64,8 @@ struct ChainWalk {
 // (a loop, ERR_COP 2), and at bytes past the end of the image (ERR_COP 3). A bad first address, or
 // one that is AAh while the size is not 0, is ERR_COP 1 and nothing is read.
 ChainWalk walk_chain(const Image& img, const Record& rec);
+// The same into `w`, whose memory for the pieces is reused: an extraction walks every file.
+void walk_chain(const Image& img, const Record& rec, ChainWalk& w);
 
 // The body bytes a walk found, in chain order (pieces always lie inside the image).
 std::string chain_body(const Image& img, const ChainWalk& w);

@@ -80,6 +80,8 @@ class FileSystem {
   virtual Entry complete(const Entry& e) const { return e; }
   // The pieces of a file's body in order, and why a read stopped (ERR_COP codes of chain.h).
   virtual ChainWalk walk(const Entry& e) const = 0;
+  // The same into `w`, whose memory is reused from walk to walk.
+  virtual void walk_into(const Entry& e, ChainWalk& w) const { w = walk(e); }
   // A text ends at its first 1Ah (CP/M fills the last record after it).
   virtual bool text_stops_at_eof_mark() const { return false; }
   // Where a row starts on the disk, as a person reads it ("1/3" on MX_DOS, the first block on

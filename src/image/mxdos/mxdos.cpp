@@ -255,13 +255,19 @@ Entry entry_of(const Record& rec) {
 }
 
 std::vector<Entry> MxDosFs::list(Location where) const {
+  const std::vector<Record> recs = read_catalogue(image(), where);
   std::vector<Entry> rows;
-  for (const Record& r : read_catalogue(image(), where)) rows.push_back(entry_of(r));
+  rows.reserve(recs.size());
+  for (const Record& r : recs) rows.push_back(entry_of(r));
   return rows;
 }
 
 ChainWalk MxDosFs::walk(const Entry& e) const {
   return walk_chain(image(), e.rec);
+}
+
+void MxDosFs::walk_into(const Entry& e, ChainWalk& w) const {
+  walk_chain(image(), e.rec, w);
 }
 
 std::string MxDosFs::place(const Entry& e) const {

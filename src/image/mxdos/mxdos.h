@@ -17,6 +17,7 @@ class MxDosFs : public FileSystem {
   Location root() const override { return kRootOffset; }
   std::vector<Entry> list(Location where) const override;
   ChainWalk walk(const Entry& e) const override;
+  void walk_into(const Entry& e, ChainWalk& w) const override;
   std::string place(const Entry& e) const override;
   std::vector<Problem> check() const override;
   Space space() const override;
