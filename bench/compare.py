@@ -27,15 +27,19 @@ def extracted(disk, *form):
     subprocess.run([odi, "extract", "--all", "-q", *form, "-o", probe, disk], check=True)
     return probe, sorted(os.path.join(d, f) for d, _, fs in os.walk(probe) for f in fs)
 
-# The floor writes as many files and bytes as odi extract does for the same disk. The full disk's
+# The floor writes the files odi extract writes for the same disk, each of its size (a file's last
+# page costs the file system a page whatever part of it is used). The full disk's
 # bodies stay for the puts below.
 probe, bodies = extracted(one, "--type", "bin")
 nfiles, nbytes = len(bodies), sum(map(os.path.getsize, bodies))
 txt_probe, txt = extracted(one)
 txt_bytes = sum(map(os.path.getsize, txt))
+sizes = lambda files: ",".join(str(os.path.getsize(f)) for f in files)
+bin_sizes, txt_sizes = sizes(bodies), sizes(txt)
 shutil.rmtree(txt_probe)
 cpm_probe, cpm_bodies = extracted(cpm, "--type", "bin")
 cpm_files, cpm_bytes = len(cpm_bodies), sum(map(os.path.getsize, cpm_bodies))
+cpm_sizes = sizes(cpm_bodies)
 shutil.rmtree(cpm_probe)
 
 def cpmcp(o):
@@ -76,17 +80,23 @@ def out_dir():
     return tempfile.mkdtemp(dir=os.environ.get("BENCH_TMP"))
 
 tasks = {
-    "extract --all --type bin, 1 disk": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-o", o, one], 1),
-    "extract --all (txt), 1 disk": (lambda o: [odi, "extract", "--all", "-q", "-o", o, one], 1),
-    "floor, 1 disk": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(nbytes), o, one], 1),
-    "floor (txt size), 1 disk": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(txt_bytes), o, one], 1),
+    # The disk's folder does not exist yet, as when a collection is extracted for the first time
+    # (the floor, too, makes the disk's folder); the last of these goes into a folder that exists.
+    "extract --all --type bin, 1 disk": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-o", f"{o}/disk", one], 1),
+    "extract --all (txt), 1 disk": (lambda o: [odi, "extract", "--all", "-q", "-o", f"{o}/disk", one], 1),
+    "extract --all --type bin, 1 disk, into an existing folder": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-o", o, one], 1),
+    "floor, 1 disk": (lambda o: [floor, "--sizes", bin_sizes, o, one], 1),
+    "floor (txt size), 1 disk": (lambda o: [floor, "--sizes", txt_sizes, o, one], 1),
+    # The floor as it was first built: as many bytes, in files of one size.
+    "floor, 1 disk, files of one size": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(nbytes), o, one], 1),
     f"extract --all --type bin, {len(many)} disks": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-j", "1", "-o", o] + many, len(many)),
     f"extract --all --type bin, {len(many)} disks, default jobs": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-o", o] + many, len(many)),
-    f"floor, {len(many)} disks": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(nbytes), o] + many, len(many)),
+    f"floor, {len(many)} disks": (lambda o: [floor, "--sizes", bin_sizes, o] + many, len(many)),
+    f"floor, {len(many)} disks, files of one size": (lambda o: [floor, "--files", str(nfiles), "--bytes", str(nbytes), o] + many, len(many)),
     "ls -R, 1 disk": (lambda o: [odi, "ls", "-R", one], 1),
     "floor --read-only, 1 disk": (lambda o: [floor, "--read-only", o, one], 1),
-    "extract --all --type bin, CP/M disk": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-o", o, cpm], 1),
-    "floor, CP/M disk": (lambda o: [floor, "--files", str(cpm_files), "--bytes", str(cpm_bytes), o, cpm], 1),
+    "extract --all --type bin, CP/M disk": (lambda o: [odi, "extract", "--all", "-q", "--type", "bin", "-o", f"{o}/disk", cpm], 1),
+    "floor, CP/M disk": (lambda o: [floor, "--sizes", cpm_sizes, o, cpm], 1),
     "cpmcp, CP/M disk (cpmtools)": (cpmcp, 1),
     "put 60 files, new MX_DOS disk (2 runs)": (lambda o: two([odi, "put", f"{o}/disk.img", "A"] + put_files[:half], [odi, "put", f"{o}/disk.img", "B"] + put_files[half:]), 1, "mx"),
     "floor (put, 2 runs)": (lambda o: two([floor, "--put", f"{o}/disk.img"] + put_files[:half], [floor, "--put", f"{o}/disk.img"] + put_files[half:]), 1, "mx"),
@@ -98,8 +108,14 @@ tasks = {
 pairs = [
     ("extract --all --type bin, 1 disk", "floor, 1 disk", 0.85),
     ("extract --all (txt), 1 disk", "floor (txt size), 1 disk", 1.0),
+    # Into a folder that exists each file is put in place whole as it is written: one more call
+    # per file than the floor makes.
+    ("extract --all --type bin, 1 disk, into an existing folder", "floor, 1 disk", None),
     (f"extract --all --type bin, {len(many)} disks", f"floor, {len(many)} disks", 1.0),
     (f"extract --all --type bin, {len(many)} disks, default jobs", f"floor, {len(many)} disks", 1.1),
+    # Against the floor that writes the same bytes in files of one size, which need fewer pages.
+    ("extract --all --type bin, 1 disk", "floor, 1 disk, files of one size", None),
+    (f"extract --all --type bin, {len(many)} disks", f"floor, {len(many)} disks, files of one size", None),
     ("ls -R, 1 disk", "floor --read-only, 1 disk", 1.0),
     ("extract --all --type bin, CP/M disk", "floor, CP/M disk", 1.1),
 ]
@@ -112,6 +128,11 @@ if shutil.which("cpmcp"):
     pairs.append(("cpmcp 60 files (cpmtools)", "floor (put)", None))
 if shutil.which("mformat") and shutil.which("mcopy"):
     pairs.append(("mcopy 60 files into FAT (in place)", "floor (put)", None))
+# BENCH_ONLY=text keeps the pairs whose task names contain it (and skips the mount's table), for
+# measuring one change quickly.
+only = os.environ.get("BENCH_ONLY")
+if only:
+    pairs = [p for p in pairs if only in p[0]]
 # Each task alternates with its own floor, round by round; a pair's output folders are made
 # before and removed after the timed run, so the file system's clean-up of one task does not land
 # in the other's time.
@@ -144,7 +165,7 @@ for task, base, target in pairs:
 # odi mount, where FUSE is at hand: the full disk read through the mount (cp -r) against extract
 # --all --type bin, and its 60 files copied into a freshly mounted disk against one odi put of
 # them and against 60 separate odi put runs. The mounts are made and ended outside the clock.
-if shutil.which("fusermount3") and os.path.exists("/dev/fuse"):
+if not only and shutil.which("fusermount3") and os.path.exists("/dev/fuse"):
     def mount(image, *opts):
         mp = out_dir()
         subprocess.run([odi, "mount", *opts, image, mp], check=True)

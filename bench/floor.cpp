@@ -1,10 +1,12 @@
 // The floor the whole-process measurements are compared with: the same I/O as an extraction, and
 // nothing else. For each image it reads the file once, then (unless --read-only) makes the folder
-// OUT/<image name> and writes FILES files of TOTAL bytes in all, taken from the image bytes.
+// OUT/<image name> and writes FILES files of TOTAL bytes in all, taken from the image bytes; with
+// --sizes, one file of each size given, as the extraction writes them (a file system spends a
+// page, or a block, on each file's last part, so the sizes matter and not only their sum).
 // No parsing, no conversion. It also leaves out I/O that odi extract must do: one folder per
 // image where odi makes one per catalogue level as well, and a hidden folder renamed into place
 // once the disk's tree is whole (into a folder that exists, a link or a rename per file).
-//   odi-floor [--read-only] [--files N] [--bytes TOTAL] OUT IMAGE...
+//   odi-floor [--read-only] [--files N] [--bytes TOTAL | --sizes N1,N2,...] OUT IMAGE...
 // The floor of a put: read each FILE once, then write one 819200-byte IMAGE atomically (a
 // temporary file beside it, fsync, rename), as `odi put` must.
 //   odi-floor --put IMAGE FILE...
@@ -44,6 +46,8 @@ int main(int argc, char** argv) {
   bool read_only = false;
   long files = 60;
   long total = 768000;
+  std::vector<long> sizes;
+  bool bad = false;
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {
     if (!std::strcmp(argv[i], "--read-only"))
@@ -52,13 +56,26 @@ int main(int argc, char** argv) {
       files = std::atol(argv[++i]);
     else if (!std::strcmp(argv[i], "--bytes") && i + 1 < argc)
       total = std::atol(argv[++i]);
+    else if (!std::strcmp(argv[i], "--sizes") && i + 1 < argc)
+      for (char* p = argv[++i]; *p != '\0' && !bad;) {
+        char* end = nullptr;
+        sizes.push_back(std::strtol(p, &end, 10));
+        bad = end == p || sizes.back() < 0;
+        p = *end == ',' ? end + 1 : end;
+      }
   }
-  if (argc - i < 2) {
+  if (argc - i < 2 || bad) {
     std::fprintf(stderr,
-                 "usage: odi-floor [--read-only] [--files N] [--bytes TOTAL] OUT IMAGE...\n");
+                 "usage: odi-floor [--read-only] [--files N] [--bytes TOTAL | --sizes N1,N2,...] "
+                 "OUT IMAGE...\n");
     return 2;
   }
   const std::string out = argv[i++];
+  if (sizes.empty()) {
+    const long each = total / files;
+    sizes.assign(static_cast<size_t>(files), each);
+    sizes.back() = total - each * (files - 1);
+  }
   std::vector<char> buf;
   for (; i < argc; ++i) {
     const int fd = open(argv[i], O_RDONLY);
@@ -74,15 +91,15 @@ int main(int argc, char** argv) {
         std::string(std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i]);
     mkdir(out.c_str(), 0777);
     mkdir(dir.c_str(), 0777);
-    const long each = total / files;
-    for (long f = 0; f < files; ++f) {
+    long from = 0;
+    for (size_t f = 0; f < sizes.size(); ++f) {
       const std::string path = dir + "/file" + std::to_string(f) + ".bin";
       const int o = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
       if (o < 0) return 1;
-      const long n = f + 1 == files ? total - each * (files - 1) : each;
-      if (write(o, buf.data() + (f * each) % (got - n > 0 ? got - n : 1), static_cast<size_t>(n)) !=
-          n)
-        return 1;
+      const long n = sizes[f];
+      if (from + n > got) from = 0;
+      if (n > got || write(o, buf.data() + from, static_cast<size_t>(n)) != n) return 1;
+      from += n;
       close(o);
     }
   }
