@@ -137,6 +137,12 @@ TEST_F(Browse, ExitStatuses) {
   EXPECT_EQ(missing.rc, 66);
   EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
   EXPECT_EQ(run_odi({"--version"}).out.rfind("odi ", 0), 0u);
+  // Only the subcommand named first is built; help and an unknown word still know them all.
+  const std::string help = run_odi({"--help"}).out;
+  for (const char* sub :
+       {"info", "ls", "cat", "extract", "check", "new", "put", "mkdir", "rm", "mv", "mount"})
+    EXPECT_NE(help.find(std::string("\n  ") + sub + " "), std::string::npos) << sub;
+  EXPECT_EQ(run_odi({"extrakt", image_}).rc, 64);
 
   // cat of a damaged entry: the error text, and the copy's error code as the status.
   damaged_disk().writeTo(image_);

@@ -126,7 +126,13 @@ TEST(Extract, AKilledRunLeavesNoPartTreeAndTheNextRunCleansUp) {
 TEST(Extract, AnExistingFolderKeepsItsOtherFilesAndFreshTreesMatchIt) {
   TempDir dir;
   std::vector<std::string> images;
-  for (const auto& [name, disk] : {std::pair{"n", nested_disk()}, {"d", damaged_disk()}}) {
+  // A body in sectors apart and out of order: a fresh tree writes it from the image in pieces.
+  DiskBuilder scattered;
+  std::string body(3500, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + i / 1024);
+  scattered.addFile(scattered.root(), fileSpec("S", "BIN", 0, body).inSectors({13, 14, 700, 12}));
+  for (const auto& [name, disk] :
+       {std::pair{"n", nested_disk()}, {"d", damaged_disk()}, {"s", scattered}}) {
     images.push_back((dir / (std::string(name) + ".odi")).string());
     disk.writeTo(images.back());
   }
