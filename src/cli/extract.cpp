@@ -52,6 +52,7 @@ class Reporter {
       : results_(images), done_(images), progress_(progress) {}
 
   void file_done(std::size_t bytes) {
+    if (!progress_) return;  // the counts serve only the line
     std::lock_guard lock(m_);
     ++files_;
     bytes_ += bytes;

@@ -30,8 +30,11 @@ int write_pieces(int fd, const std::vector<std::string_view>& pieces) {
   for (const std::string_view p : pieces)
     if (!p.empty()) iov.push_back({const_cast<char*>(p.data()), p.size()});
   for (size_t at = 0; at < iov.size();) {
+    // Most bodies lie in one run of sectors: a plain write then, without the list of pieces.
     const ssize_t n =
-        ::writev(fd, &iov[at], static_cast<int>(std::min<size_t>(iov.size() - at, IOV_MAX)));
+        iov.size() - at == 1
+            ? ::write(fd, iov[at].iov_base, iov[at].iov_len)
+            : ::writev(fd, &iov[at], static_cast<int>(std::min<size_t>(iov.size() - at, IOV_MAX)));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return n < 0 ? errno : EIO;
     // Past what went out: whole pieces, then a part of the next.
