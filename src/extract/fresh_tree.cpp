@@ -112,17 +112,16 @@ FsStatus FreshTree::make_dirs(const CatalogueStack& stack) {
   }
   // Only this run writes into the hidden folder: the folders it made are all there are.
   std::string rel;
-  fs::path shown = root_;  // the folder's name once the tree is in place
   for (size_t i = 1; i <= static_cast<size_t>(stack.KAT_LEV); ++i) {
-    const std::string level = pc_folder_name(stack.KAT_NAM[i]);
-    rel += level;
+    rel += pc_folder_name(stack.KAT_NAM[i]);
     rel += '/';
-    shown /= level;
     if (made_.contains(rel)) continue;
     if (::mkdirat(fd_, rel.c_str(), 0777) != 0) {
-      const int err = errno;
-      // A file of this name, written before from the same catalogue level.
-      return {errno_text(err == EEXIST ? ENOTDIR : err, shown), err == EEXIST ? ENOTDIR : err};
+      // EEXIST: a file of this name, written before from the same catalogue level. The error
+      // names the folder as it will be once the tree is in place.
+      const int err = errno == EEXIST ? ENOTDIR : errno;
+      rel.pop_back();
+      return {errno_text(err, root_ / rel), err};
     }
     made_.insert(rel);
   }
