@@ -82,7 +82,6 @@ void walk_chain(const Image& img, const Record& rec, ChainWalk& w) {
     }
   }
   w.longer = true;  // n sectors read and the last one still links onwards
-  return;
 }
 
 ChainWalk walk_chain(const Image& img, const Record& rec) {

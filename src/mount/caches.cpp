@@ -1,10 +1,9 @@
-#define FUSE_USE_VERSION 31
 #include "mount/caches.h"
-
-#include <fuse.h>
 
 #include <chrono>
 #include <vector>
+
+#include "mount/fuse_lib.h"
 
 namespace odi::mount {
 
@@ -61,7 +60,7 @@ void KernelCaches::run() {
     // Told without the lock held: the kernel may wait for a read that the FUSE loop answers, and
     // the loop may be waiting to record a path.
     lock.unlock();
-    for (const std::string& p : paths) fuse_invalidate_path(fuse_, p.c_str());
+    for (const std::string& p : paths) loaded_fuse_lib().invalidate_path(fuse_, p.c_str());
     lock.lock();
   }
 }

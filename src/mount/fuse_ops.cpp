@@ -2,13 +2,14 @@
 #include <cerrno>
 
 #include "cli/commands.h"
+#include "mount/fuse_lib.h"
 #include "mount/mount.h"
 
 namespace odi::mount {
 namespace {
 
 Mount& self() {
-  return *static_cast<Mount*>(fuse_get_context()->private_data);
+  return *static_cast<Mount*>(loaded_fuse_lib().get_context()->private_data);
 }
 
 // Attributes and names stay in the kernel this long: every change, through the mount or by
@@ -21,7 +22,7 @@ void* init(fuse_conn_info* /*conn*/, fuse_config* cfg) {
   cfg->hard_remove = 1;
   cfg->no_rofd_flush = 1;  // a close after reading has nothing to put on the disk
   Mount& m = self();
-  m.caches().start(fuse_get_context()->fuse);
+  m.caches().start(loaded_fuse_lib().get_context()->fuse);
   return &m;
 }
 
@@ -78,6 +79,11 @@ int cmd_mount(const MountArgs& a) {
     complain(error);
     return kExitUsage;
   }
+  const mount::FuseLib* fuse = mount::fuse_lib(error);
+  if (fuse == nullptr) {
+    complain("cannot mount without libfuse3: " + error);
+    return kExitProblem;
+  }
   MountArgs abs = a;
   std::error_code ec;
   abs.image = fs::absolute(a.image, ec).string();  // the daemon leaves the working folder
@@ -94,7 +100,8 @@ int cmd_mount(const MountArgs& a) {
   std::vector<char*> argv;
   for (std::string& s : args) argv.push_back(s.data());
   const fuse_operations ops = mount::operations();
-  const int rc = fuse_main(static_cast<int>(argv.size()), argv.data(), &ops, &mount);
+  const int rc =
+      fuse->main_real(static_cast<int>(argv.size()), argv.data(), &ops, sizeof ops, &mount);
   return rc == 0 ? kExitOk : kExitNoImage;
 }
 
