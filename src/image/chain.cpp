@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <cassert>
 
 namespace odi {
 
@@ -47,12 +48,13 @@ void walk_chain(const Image& img, const Record& rec, ChainWalk& w) {
   for (int cnt = 1; cnt <= w.n; ++cnt) {
     // sec is 1..10 and trk 1..79 here (checked by KON_FAT, AAh ends the walk), so k is 10..799.
     const int k = 10 * trk + sec - 1;
-    if (seen.test(static_cast<size_t>(k))) {
+    assert(k >= 10 && k < 800);
+    if (seen[static_cast<size_t>(k)]) {
       w.ERR_COP = kCopyBadFat;
       w.loop = true;
       return;
     }
-    seen.set(static_cast<size_t>(k));
+    seen[static_cast<size_t>(k)] = true;
 
     const auto cell = 2 * static_cast<size_t>(k);
     sec = static_cast<unsigned char>((*fat)[cell]);
@@ -63,7 +65,7 @@ void walk_chain(const Image& img, const Record& rec, ChainWalk& w) {
       len = static_cast<std::int32_t>(std::clamp<std::int64_t>(last, 0, 1024));
     }
     const std::int64_t off = std::int64_t{k} * kSectorSize;
-    if (!img.read(off, len)) {
+    if (off + len > img.size()) {  // the image ends before the sector does
       w.ERR_COP = kCopyShort;
       return;
     }
