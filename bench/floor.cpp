@@ -6,7 +6,9 @@
 // No parsing, no conversion. It also leaves out I/O that odi extract must do: one folder per
 // image where odi makes one per catalogue level as well, and a hidden folder renamed into place
 // once the disk's tree is whole (into a folder that exists, a link or a rename per file).
-//   odi-floor [--read-only] [--files N] [--bytes TOTAL | --sizes N1,N2,...] OUT IMAGE...
+//   odi-floor [--read-only] [--files N] [--bytes TOTAL | --sizes N1,...] [--folders K] OUT IMAGE...
+// --folders K does that folder work as well, to show what it costs: the files go into a hidden
+// folder holding K empty folders, renamed to OUT/<image name> at the end.
 // The floor of a put: read each FILE once, then write one 819200-byte IMAGE atomically (a
 // temporary file beside it, fsync, rename), as `odi put` must.
 //   odi-floor --put IMAGE FILE...
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
   long files = 60;
   long total = 768000;
   std::vector<long> sizes;
+  long folders = -1;  // no hidden folder
   bool bad = false;
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {
@@ -56,6 +59,8 @@ int main(int argc, char** argv) {
       files = std::atol(argv[++i]);
     else if (!std::strcmp(argv[i], "--bytes") && i + 1 < argc)
       total = std::atol(argv[++i]);
+    else if (!std::strcmp(argv[i], "--folders") && i + 1 < argc)
+      folders = std::atol(argv[++i]);
     else if (!std::strcmp(argv[i], "--sizes") && i + 1 < argc)
       for (char* p = argv[++i]; *p != '\0' && !bad;) {
         char* end = nullptr;
@@ -67,7 +72,7 @@ int main(int argc, char** argv) {
   if (argc - i < 2 || bad) {
     std::fprintf(stderr,
                  "usage: odi-floor [--read-only] [--files N] [--bytes TOTAL | --sizes N1,N2,...] "
-                 "OUT IMAGE...\n");
+                 "[--folders K] OUT IMAGE...\n");
     return 2;
   }
   const std::string out = argv[i++];
@@ -90,7 +95,14 @@ int main(int argc, char** argv) {
         out + "/" +
         std::string(std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i]);
     mkdir(out.c_str(), 0777);
+    const std::string name = dir;
+    if (folders >= 0) {
+      struct stat there {};
+      if (lstat(name.c_str(), &there) == 0) return 1;
+      dir = out + "/.hidden" + std::to_string(i);
+    }
     mkdir(dir.c_str(), 0777);
+    for (long k = 0; k < folders; ++k) mkdir((dir + "/" + std::to_string(k)).c_str(), 0777);
     long from = 0;
     for (size_t f = 0; f < sizes.size(); ++f) {
       const std::string path = dir + "/file" + std::to_string(f) + ".bin";
@@ -102,6 +114,7 @@ int main(int argc, char** argv) {
       from += n;
       close(o);
     }
+    if (folders >= 0 && rename(dir.c_str(), name.c_str()) != 0) return 1;
   }
   return 0;
 }
