@@ -75,7 +75,11 @@ missing "${vim:-vim}" || {
 # nano is driven through a terminal of tmux: it types, saves (^S) and leaves (^X).
 missing nano || missing tmux || {
   t=(tmux -L "odi-tools-$$")
-  "${t[@]}" new-session -d -x 80 -y 24 "nano '$mnt/NANO.TXT'" && "${t[@]}" send-keys -l 'nano '
+  "${t[@]}" new-session -d -x 80 -y 24 "nano '$mnt/NANO.TXT'"
+  # Keys typed before nano shows the file can be lost (a slow start under a loaded machine or the
+  # sanitizers): typing waits for its text on the screen.
+  for _ in $(seq 200); do "${t[@]}" capture-pane -p 2>/dev/null | grep -q banana && break; sleep 0.05; done
+  "${t[@]}" send-keys -l 'nano '
   "${t[@]}" send-keys C-s C-x
   for _ in $(seq 100); do "${t[@]}" has-session 2>/dev/null || break; sleep 0.05; done
   expect nano NANO.TXT 'nano banana\n'
