@@ -19,10 +19,10 @@ bool find(void* handle, F& fn, const char* name, const char* version, std::strin
 
 Loaded load() {
   Loaded l;
-  void* handle = ::dlopen("libfuse3.so.3", RTLD_NOW | RTLD_LOCAL);  // kept to the end
+  void* handle = ::dlopen(ODI_FUSE3_SONAME, RTLD_NOW | RTLD_LOCAL);  // kept to the end
   if (handle == nullptr) {
     const char* why = ::dlerror();
-    l.error = why != nullptr ? why : "libfuse3.so.3 cannot be loaded";
+    l.error = why != nullptr ? why : ODI_FUSE3_SONAME " cannot be loaded";
     return l;
   }
   // The versions are the ones the header of FUSE 3 declares these calls with.
