@@ -97,10 +97,10 @@ bool body_in_place(const FileSystem& fs, const Entry& e, const Options& opt,
   // Sectors that follow one another in the image go out as one piece: a file written on a fresh
   // disk is mostly one run of them.
   std::int64_t at = 0;
-  std::int64_t length = 0;
-  auto run_ends = [&] {
+  std::int64_t length = 0;  // the run so far; none before the first sector
+  auto put_run = [&] {
     const auto bytes = fs.image().read(at, length);  // each sector of it was read by the walk
-    if (bytes && length > 0) pieces.push_back(*bytes);
+    if (bytes) pieces.push_back(*bytes);
     return bytes.has_value();
   };
   for (const Piece& p : w.pieces) {
@@ -108,11 +108,11 @@ bool body_in_place(const FileSystem& fs, const Entry& e, const Options& opt,
       length += p.length;
       continue;
     }
-    if (!run_ends()) return false;
+    if (length > 0 && !put_run()) return false;
     at = p.offset;
     length = p.length;
   }
-  return run_ends();
+  return length == 0 || put_run();
 }
 
 std::string DAMP_TXT(std::string_view buf, bool win) {

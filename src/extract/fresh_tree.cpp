@@ -90,7 +90,7 @@ int FreshTree::open_file(const std::string& rel) const {
   return ::openat(fd_, rel.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 }
 
-FsStatus FreshTree::make_dirs(const CatalogueStack& stack) {
+FsStatus FreshTree::make_dirs() {
   if (!started()) {
     // The name counts up, so only a folder a dead process of the same number left can be in
     // the way: the next name is taken then.
@@ -110,22 +110,20 @@ FsStatus FreshTree::make_dirs(const CatalogueStack& stack) {
       return {errno_text(err, root_), err};
     }
   }
-  // Only this run writes into the hidden folder: the folders it made are all there are.
-  std::string rel;
-  for (size_t i = 1; i <= static_cast<size_t>(stack.KAT_LEV); ++i) {
-    rel += pc_folder_name(stack.KAT_NAM[i]);
-    rel += '/';
+  // Each level of dir_ ends in "/" (a converted name holds none). Only this run writes into the
+  // hidden folder: the folders it made are all there are.
+  for (size_t end = dir_.find('/'); end != std::string::npos; end = dir_.find('/', end + 1)) {
+    const std::string rel = dir_.substr(0, end + 1);
     if (made_.contains(rel)) continue;
     if (::mkdirat(fd_, rel.c_str(), 0777) != 0) {
       // EEXIST: a file of this name, written before from the same catalogue level. The error
       // names the folder as it will be once the tree is in place.
       const int err = errno == EEXIST ? ENOTDIR : errno;
-      rel.pop_back();
-      return {errno_text(err, root_ / rel), err};
+      return {errno_text(err, root_ / dir_.substr(0, end)), err};
     }
     made_.insert(rel);
   }
-  dir_made_ = true;  // the folders of the catalogue rel_dir named last
+  dir_made_ = true;
   return {};
 }
 
@@ -134,7 +132,7 @@ FsStatus FreshTree::write(const CatalogueStack& stack, const std::string& name,
   const std::string& dir = rel_dir(stack);
   // The folders are made before the first file of a catalogue goes into them.
   if (!started() || !dir_made_)
-    if (FsStatus s = make_dirs(stack); !s.ok()) return s;
+    if (FsStatus s = make_dirs(); !s.ok()) return s;
   std::string& rel = rel_;
   rel.assign(dir);
   rel += name;

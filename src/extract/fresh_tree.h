@@ -48,7 +48,8 @@ class FreshTree {
   int open_file(const std::string& rel) const;
   // The catalogue's folder below the tree's top, "L1/L2/" (empty at the root).
   const std::string& rel_dir(const CatalogueStack& stack);
-  FsStatus make_dirs(const CatalogueStack& stack);
+  // Makes the hidden folder, then the folders of dir_ (the catalogue rel_dir named last).
+  FsStatus make_dirs();
 
   fs::path root_;
   fs::path hidden_;
