@@ -44,7 +44,7 @@ std::optional<Options> options_from(const FormFlags& flags, std::string& error);
 void complain(std::string_view message);
 
 // An image read into memory, and the file system that reads it. The view `img` points into
-// `bytes` and `disk` into `img`: keep the object in place.
+// `bytes` (or into the caller's ImageMemory) and `disk` into `img`: keep the object in place.
 struct LoadedDisk {
   fs::path path;
   std::string bytes;
@@ -59,6 +59,10 @@ struct LoadedDisk {
 // no file system reads any more lend their memory to the new one.
 bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet = false,
                std::string* why = nullptr);
+// The same into memory the caller keeps for image after image: `disk` then owns no bytes, and
+// lasts until the next read into `memory`.
+bool load_disk(const fs::path& path, ImageMemory& memory, LoadedDisk& disk, bool quiet,
+               std::string* why);
 
 // The list row as UTF-8, the attributes (CP/M) after it.
 std::string row_text(const Entry& e);

@@ -42,22 +42,45 @@ void complain(std::string_view message) {
   std::fflush(stderr);
 }
 
-bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet, std::string* why) {
-  // The bytes of an image read before (and no longer shown) give their memory to this one.
-  LoadedImage li = read_image_file(path, disk.disk ? std::string() : std::move(disk.bytes));
-  if (li.folder) {
+namespace {
+
+// Says why an image was not read; true when it was.
+bool read_ok(const fs::path& path, bool folder, const std::string& error, bool quiet,
+             std::string* why) {
+  if (folder) {
     if (why) *why = "is a folder, not an image";
     if (!quiet) complain(path.string() + ": is a folder, not an image");
     return false;
   }
-  if (!li.ok()) {
-    if (why) *why = li.error;
-    if (!quiet) complain(path.string() + ": cannot open: " + li.error);
+  if (!error.empty()) {
+    if (why) *why = error;
+    if (!quiet) complain(path.string() + ": cannot open: " + error);
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool load_disk(const fs::path& path, LoadedDisk& disk, bool quiet, std::string* why) {
+  // The bytes of an image read before (and no longer shown) give their memory to this one.
+  LoadedImage li = read_image_file(path, disk.disk ? std::string() : std::move(disk.bytes));
+  if (!read_ok(path, li.folder, li.error, quiet, why)) return false;
   disk.path = path;
   disk.bytes = std::move(li.bytes);
   disk.img = Image(disk.bytes);
+  disk.disk = open_file_system(disk.img);
+  return true;
+}
+
+bool load_disk(const fs::path& path, ImageMemory& memory, LoadedDisk& disk, bool quiet,
+               std::string* why) {
+  disk.disk.reset();  // it reads the memory the new image goes into
+  const ImageView iv = read_image_file(path, memory);
+  if (!read_ok(path, iv.folder, iv.error, quiet, why)) return false;
+  disk.path = path;
+  disk.bytes.clear();
+  disk.img = Image(iv.bytes);
   disk.disk = open_file_system(disk.img);
   return true;
 }

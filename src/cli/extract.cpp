@@ -115,17 +115,6 @@ class Reporter {
   std::chrono::steady_clock::time_point last_{};
 };
 
-// The image's memory goes back to the job when a task ends, however it ends: the next image of
-// the job reads into it instead of a fresh 800 KB.
-struct Lent {
-  LoadedDisk& disk;
-  std::string& spare;
-  ~Lent() {
-    disk.disk.reset();
-    spare = std::move(disk.bytes);
-  }
-};
-
 // The copies of one image, in the order its catalogues list them. Into a folder that does not
 // exist yet the disk's tree is written hidden and put in place whole at the end; into one that
 // does, each file is put in place as it is written.
@@ -246,12 +235,10 @@ class ImageCopies {
 };
 
 void run_task(const Task& t, const Options& opt, bool all, bool keep, Reporter& rep, Outcome& o,
-              std::string& spare) {
+              ImageMemory& memory) {
   LoadedDisk disk;
-  const Lent lent{disk, spare};
-  disk.bytes = std::move(spare);
   std::string why;
-  if (!load_disk(t.image, disk, true, &why)) {
+  if (!load_disk(t.image, memory, disk, true, &why)) {
     o.reports.push_back(t.image.string() + ": cannot open: " + why);
     o.not_read = true;
     return;
@@ -379,9 +366,9 @@ std::vector<std::vector<std::size_t>> units_of(const std::vector<Task>& tasks) {
 
 // A job's image memory is left for the end of the process to take back: handing 800 KB back page
 // by page costs more than the rest of the run's ending, and the process ends right after the jobs.
-void keep_until_exit(std::string&& memory) {
+void keep_until_exit(ImageMemory&& memory) {
   static std::mutex m;
-  static auto* kept = new std::vector<std::string>();  // reachable to the end, never freed
+  static auto* kept = new std::vector<ImageMemory>();  // reachable to the end, never freed
   const std::lock_guard lock(m);
   kept->push_back(std::move(memory));
 }
@@ -392,17 +379,19 @@ void run_jobs(const ExtractArgs& a, const Options& opt, const std::vector<Task>&
   unsigned jobs = a.jobs ? a.jobs : std::max(1u, std::thread::hardware_concurrency());
   jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(units.size(), 1)));
   std::atomic<std::size_t> next{0};
+  // Large pages pay for themselves only in a job that reads more than one image.
+  const bool many = tasks.size() > jobs;
   auto worker = [&] {
-    std::string spare;  // the memory of the job's last image
+    ImageMemory memory(many);  // every image of the job is read into it
     for (std::size_t u; (u = next++) < units.size();) {
       for (std::size_t i : units[u]) {
         rep.image_started(tasks[i].image);
         Outcome o;
-        run_task(tasks[i], opt, a.all, a.no_clobber, rep, o, spare);
+        run_task(tasks[i], opt, a.all, a.no_clobber, rep, o, memory);
         rep.image_done(i, std::move(o));
       }
     }
-    keep_until_exit(std::move(spare));
+    keep_until_exit(std::move(memory));
   };
   if (jobs <= 1) {
     worker();

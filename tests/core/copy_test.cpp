@@ -101,6 +101,18 @@ TEST_F(Copy, ImageFilesAreRegularFilesReadWithoutWaiting) {
   const LoadedImage l = read_image_file(t / "short.odi");
   EXPECT_TRUE(l.ok());
   EXPECT_EQ(l.bytes, "Dos_MX");
+
+  // A job's memory, image after image: each view holds that file's bytes and no more, whatever
+  // was read into the memory before; a file past the most an address can reach is cut there.
+  ImageMemory memory(true);
+  EXPECT_TRUE(read_image_file(t, memory).folder);
+  EXPECT_FALSE(read_image_file(t / "pipe.odi", memory).ok());
+  std::ofstream(t / "full.odi", std::ios::binary) << d.image();
+  std::ofstream(t / "huge.odi", std::ios::binary) << std::string(kMaxImageRead + 1, 'x');
+  EXPECT_EQ(read_image_file(t / "full.odi", memory).bytes, d.image());
+  EXPECT_EQ(read_image_file(t / "short.odi", memory).bytes, "Dos_MX");
+  EXPECT_EQ(read_image_file(t / "huge.odi", memory).bytes, std::string(kMaxImageRead, 'x'));
+  EXPECT_EQ(read_image_file(t / "full.odi", memory).bytes, d.image());
 }
 
 // Permission bits apply to a user, not to root: the checks run in a child process that has given
